@@ -1,0 +1,192 @@
+// vexorin: draws the picture of a number from the command line, through the component's methods.
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "component/component.h"
+#include "platform/text.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: vexorin [-d|--digits N] [-n|--number S] [-H|--height PX] [--noise] [--seed MS]\n"
+    "               [-f|--format jpeg|pgm] [-o|--output FILE]\n"
+    "Draws the picture of a number and prints the number.\n"
+    "  -d, --digits N     draw a random number of N digits (1..9)\n"
+    "  -n, --number S     show the number S instead\n"
+    "  -H, --height PX    picture height in pixels (at least 20; default 30)\n"
+    "      --noise        sprinkle speckle noise\n"
+    "      --seed MS      use MS (0..4294967295) for the clock's milliseconds: repeatable pictures\n"
+    "  -f, --format F     jpeg (default) or pgm (the raw gray canvas)\n"
+    "  -o, --output FILE  where to write the picture (default captcha.jpg)\n"
+    "  -h, --help         show this help\n";
+
+struct Options {
+  long digits = 0;
+  const char* number = nullptr;
+  bool hasHeight = false;
+  long height = 0;
+  bool noise = false;
+  bool hasSeed = false;
+  std::uint32_t seed = 0;
+  bool pgm = false;
+  const char* output = "captcha.jpg";
+};
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "vexorin: %s (try --help)\n", message.c_str());
+  return 2;
+}
+
+int Failed(const std::string& what, HRESULT hr) {
+  std::fprintf(stderr, "vexorin: %s failed (HRESULT 0x%08lX)\n", what.c_str(),
+               static_cast<unsigned long>(static_cast<std::uint32_t>(hr)));
+  return 1;
+}
+
+bool ParseLong(const char* text, long long lo, long long hi, long long& value) {
+  if (text == nullptr || *text == '\0') return false;
+  char* end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(text, &end, 10);
+  if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
+  value = v;
+  return true;
+}
+
+// Returns -1 when parsing succeeded, else the exit status.
+int Parse(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    const char* inlineValue = nullptr;
+    if (arg.rfind("--", 0) == 0) {
+      const auto eq = arg.find('=');
+      if (eq != std::string::npos) {
+        inlineValue = argv[i] + eq + 1;
+        arg.resize(eq);
+      }
+    }
+    auto value = [&](const char*& out) {
+      if (inlineValue != nullptr) {
+        out = inlineValue;
+        return true;
+      }
+      if (i + 1 >= argc) return false;
+      out = argv[++i];
+      return true;
+    };
+    const char* v = nullptr;
+    long long n = 0;
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--noise" && inlineValue == nullptr) {
+      o.noise = true;
+    } else if (arg == "-d" || arg == "--digits") {
+      if (!value(v) || !ParseLong(v, 1, 9, n)) return UsageError("digits must be a number from 1 to 9");
+      o.digits = static_cast<long>(n);
+    } else if (arg == "-n" || arg == "--number") {
+      if (!value(v)) return UsageError("--number needs a value");
+      o.number = v;
+    } else if (arg == "-H" || arg == "--height") {
+      if (!value(v) || !ParseLong(v, INT32_MIN, INT32_MAX, n)) return UsageError("height must be a whole number");
+      o.hasHeight = true;
+      o.height = static_cast<long>(n);
+    } else if (arg == "--seed") {
+      if (!value(v) || !ParseLong(v, 0, UINT32_MAX, n)) return UsageError("seed must be a number from 0 to 4294967295");
+      o.hasSeed = true;
+      o.seed = static_cast<std::uint32_t>(n);
+    } else if (arg == "-f" || arg == "--format") {
+      if (!value(v)) return UsageError("--format needs a value");
+      if (std::strcmp(v, "pgm") == 0) {
+        o.pgm = true;
+      } else if (std::strcmp(v, "jpeg") == 0) {
+        o.pgm = false;
+      } else {
+        return UsageError(std::string("unknown format '") + v + "' (jpeg or pgm)");
+      }
+    } else if (arg == "-o" || arg == "--output") {
+      if (!value(v) || *v == '\0') return UsageError("--output needs a file name");
+      o.output = v;
+    } else {
+      return UsageError("unknown option '" + arg + "'");
+    }
+  }
+  return -1;
+}
+
+int WritePgm(vexorin::VexorinComponent& component, const char* path) {
+  LONG width = 0;
+  component.GetWidth(&width);
+  LONG height = 0;
+  component.get_Height(&height);
+  std::size_t bytes = 0;
+  if (!vexorin::PictureBytes(width, height, bytes)) return Failed("RenderImage", E_FAIL);
+  std::unique_ptr<BYTE[]> canvas(new (std::nothrow) BYTE[bytes]);
+  const HRESULT hr = component.RenderImage(canvas.get());
+  if (FAILED(hr)) return Failed("RenderImage", hr);
+  std::FILE* f = std::fopen(path, "wb");
+  if (f == nullptr) {
+    std::fprintf(stderr, "vexorin: cannot write '%s': %s\n", path, std::strerror(errno));
+    return 1;
+  }
+  std::fprintf(f, "P5\n%ld %ld\n255\n", static_cast<long>(width), static_cast<long>(height));
+  const bool ok = std::fwrite(canvas.get(), 1, bytes, f) == bytes;
+  if (std::fclose(f) != 0 || !ok) {
+    std::fprintf(stderr, "vexorin: cannot write '%s'\n", path);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  const int parsed = Parse(argc, argv, o);
+  if (parsed >= 0) return parsed;
+  if (o.hasSeed) platform::SetClockOverride(true, o.seed);
+
+  vexorin::VexorinComponent component;
+  if (o.digits != 0) {
+    LONG number = 0;
+    const HRESULT hr = component.GenerateRnd(static_cast<LONG>(o.digits), &number);
+    if (FAILED(hr)) return Failed("GenerateRnd", hr);
+  }
+  if (o.number != nullptr) {
+    platform::unique_bstr text(platform::MakeBstrNothrow(o.number));
+    if (text.get() == nullptr && *o.number != '\0') return Failed("converting the number", E_OUTOFMEMORY);
+    const HRESULT hr = component.put_Number(text.get());
+    if (FAILED(hr)) return Failed(std::string("setting the number '") + o.number + "'", hr);
+  }
+  if (o.hasHeight) component.put_Height(static_cast<LONG>(o.height));
+  if (o.noise) component.put_Noise(1);
+
+  if (o.pgm) {
+    const int status = WritePgm(component, o.output);
+    if (status != 0) return status;
+  } else {
+    platform::unique_bstr path(platform::MakeBstrNothrow(o.output));
+    if (path.get() == nullptr) return Failed("converting the output path", E_OUTOFMEMORY);
+    const HRESULT hr = component.SaveToFile(path.get());
+    if (FAILED(hr)) return Failed(std::string("writing '") + o.output + "'", hr);
+  }
+
+  platform::unique_bstr number;
+  const HRESULT hr = component.get_Number(number.put());
+  if (FAILED(hr)) return Failed("reading the number", hr);
+  std::string text;
+  platform::NarrowFromWide(number.get(), text);
+  std::printf("%s\n", text.c_str());
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}

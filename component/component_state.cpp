@@ -1,0 +1,138 @@
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <new>
+#include <string>
+
+#include "component/component.h"
+#include "platform/errors.h"
+#include "platform/text.h"
+
+namespace vexorin {
+
+bool PictureBytes(LONG width, LONG height, std::size_t& bytes) {
+  if (width <= 0 || height <= 0) return false;
+  const auto pixels = static_cast<unsigned long long>(width) * static_cast<unsigned long long>(height);
+  if (pixels > kMaxPicturePixels) return false;
+  bytes = static_cast<std::size_t>(pixels);
+  return true;
+}
+
+HRESULT HresultFromCurrentException() noexcept {
+  try {
+    throw;
+  } catch (const CAtlException& e) {
+    return FAILED(e.m_hr) ? e.m_hr : E_FAIL;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+VexorinComponent::VexorinComponent() {
+  state_.DigitCount = 0;
+  VexorinComponent* self = this;
+  self->GenerateRnd(8, &state_.NumberValue);
+  state_.Height = 30;
+  state_.Noise = 0;
+}
+
+HRESULT VexorinComponent::GenerateRnd(LONG adigits, LONG* pnumber) {
+  try {
+    return GenerateRndBody(adigits, pnumber);
+  } catch (...) {
+    return HresultFromCurrentException();
+  }
+}
+
+HRESULT VexorinComponent::GenerateRndBody(LONG adigits, LONG* pnumber) {
+  if (pnumber == nullptr) return E_POINTER;
+  if (adigits == 0) return E_INVALIDARG;
+
+  platform::SeedRandom((platform::ClockMilliseconds() & 0xFFFFFFFFu) ^ 0x3C17u);
+  platform::SeedRandom(static_cast<unsigned int>(platform::Random()));
+
+  if (adigits > 9) adigits = 9;
+  const auto a = static_cast<std::uint32_t>(platform::Random());
+  const auto b = static_cast<std::uint32_t>(platform::Random());
+  const std::uint32_t raw = (a << 16) ^ b;
+  std::uint32_t modulus = 10;
+  for (LONG i = 1; i < adigits; ++i) modulus *= 10;
+
+  const auto value = static_cast<LONG>(raw % modulus);
+  *pnumber = value;
+  state_.DigitCount = adigits;
+  state_.NumberValue = value;
+  return S_OK;
+}
+
+HRESULT VexorinComponent::get_Number(BSTR* pVal) {
+  try {
+    return GetNumberBody(pVal);
+  } catch (...) {
+    return HresultFromCurrentException();
+  }
+}
+
+HRESULT VexorinComponent::GetNumberBody(BSTR* pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  // A digit count below 1 has no padding to give: the plain decimal value is shown.
+  const int precision = state_.DigitCount >= 1 ? static_cast<int>(state_.DigitCount) : 1;
+  // Precision pads with zeros to the digit count (as %0.8d does).
+  char text[32];
+  std::snprintf(text, sizeof text, "%.*d", precision, static_cast<int>(state_.NumberValue));
+  *pVal = platform::MakeBstr(text);
+  return S_OK;
+}
+
+HRESULT VexorinComponent::put_Number(BSTR newVal) {
+  try {
+    const UINT length = SysStringLen(newVal);
+    if (newVal == nullptr || length == 0) return E_INVALIDARG;
+    std::string narrow;
+    platform::NarrowFromWide(newVal, narrow);
+    const std::size_t take = length < 9 ? length : 9;
+    // The count is of UTF-16 units; the converted text may be shorter than that.
+    const std::string head = narrow.substr(0, take);
+    state_.DigitCount = static_cast<LONG>(take);
+    state_.NumberValue = static_cast<LONG>(std::atol(head.c_str()));
+    return state_.NumberValue != 0 ? S_OK : E_INVALIDARG;
+  } catch (...) {
+    return HresultFromCurrentException();
+  }
+}
+
+HRESULT VexorinComponent::get_Height(LONG* pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  *pVal = state_.Height;
+  return S_OK;
+}
+
+HRESULT VexorinComponent::put_Height(LONG newVal) {
+  state_.Height = newVal < 20 ? 20 : newVal;
+  return S_OK;
+}
+
+HRESULT VexorinComponent::get_Noise(LONG* pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  *pVal = state_.Noise;
+  return S_OK;
+}
+
+HRESULT VexorinComponent::put_Noise(LONG newVal) {
+  state_.Noise = newVal;
+  return S_OK;
+}
+
+HRESULT VexorinComponent::GetWidth(LONG* retVal) {
+  if (retVal == nullptr) return E_POINTER;
+  // In 64 bits: 9 digits of a huge height would overflow; such widths are pinned to the range.
+  const long long width = static_cast<long long>(state_.DigitCount) * state_.Height / 2;
+  const long long lo = std::numeric_limits<LONG>::min();
+  const long long hi = std::numeric_limits<LONG>::max();
+  *retVal = static_cast<LONG>(width < lo ? lo : (width > hi ? hi : width));
+  return S_OK;
+}
+
+}  // namespace vexorin

@@ -1,0 +1,159 @@
+#include "component/renderer.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "component/component.h"
+
+namespace vexorin {
+
+namespace {
+constexpr double kQuarter = 1.57079632675;
+constexpr double kHalf = 3.1415926535;
+constexpr double kThreeQuarters = 4.71238898025;
+constexpr double kFull = 6.283185307;
+}  // namespace
+
+// Unlisted slots are zero: the terminator.
+const GlyphStroke DigitGlyphTable[10][kGlyphSlots] = {
+    {{4, 4, -kQuarter, kQuarter, 4}, {0, 4, 0, 12, 0}, {4, 12, kQuarter, kThreeQuarters, 4},
+     {8, 4, 8, 12, 0}},
+    {{4, 0, 4, 16, 0}},
+    {{4, 4, -kQuarter, kQuarter, 4}, {8, 4, 0, 16, 0}, {0, 16, 8, 16, 0}},
+    {{4, 4, -kQuarter, kHalf, 4}, {4, 12, 0, kThreeQuarters, 4}},
+    {{0, 0, 0, 8, 0}, {0, 8, 8, 8, 0}, {8, 0, 8, 16, 0}},
+    {{0, 0, 8, 0, 0}, {0, 0, 0, 8, 0}, {4, 8, -kQuarter, kQuarter, 4},
+     {4, 12, kQuarter, kThreeQuarters, 4}, {8, 8, 8, 12, 0}},
+    {{4, 0, 8, 0, 0}, {0, 4, 0, 12, 0}, {8, 8, 8, 12, 0}, {4, 4, -kQuarter, 0, 4},
+     {4, 8, -kQuarter, kQuarter, 4}, {4, 12, kQuarter, kThreeQuarters, 4}},
+    {{0, 0, 8, 0, 0}, {8, 0, 4, 16, 0}},
+    {{4, 4, 0, kFull, 4}, {4, 12, 0, kFull, 4}},
+    {{0, 16, 4, 16, 0}, {0, 4, 0, 8, 0}, {8, 4, 8, 12, 0}, {4, 4, -kQuarter, kQuarter, 4},
+     {4, 8, kQuarter, kThreeQuarters, 4}, {4, 12, kQuarter, kHalf, 4}},
+};
+
+HRESULT VexorinComponent::RenderImage(BYTE* canvas) {
+  if (canvas == nullptr) return E_POINTER;
+  LONG width = 0;
+  GetWidth(&width);
+  if (width == 0) return E_FAIL;
+  // States the picture cannot show: no digit, a negative number (a sign has no glyph), or a size
+  // that could not have been allocated.
+  std::size_t bytes = 0;
+  if (!PictureBytes(width, state_.Height, bytes) || state_.DigitCount < 1 ||
+      state_.NumberValue < 0) {
+    return E_FAIL;
+  }
+  std::memset(canvas, 255, bytes);
+  DrawNumber(canvas, width, state_.Height, state_.DigitCount, state_.NumberValue);
+  if (state_.Noise != 0) AddNoise(canvas, width, state_.Height);
+  return S_OK;
+}
+
+void DrawNumber(BYTE* canvas, LONG width, LONG height, LONG digitCount, LONG number) {
+  LONG place = 10;
+  if (digitCount >= 2) {
+    place = 1;
+    for (LONG i = 1; i < digitCount; ++i) place *= 10;
+  }
+  LONG v = number;
+  for (LONG i = 0; i + 2 <= digitCount; ++i) {
+    const LONG digit = (v / place) % 10;
+    v %= place;
+    place /= 10;
+    DrawDigit(canvas, width, height, i, digit);
+  }
+  DrawDigit(canvas, width, height, digitCount - 1 > 0 ? digitCount - 1 : 0, v % 10);
+}
+
+void DrawDigit(BYTE* canvas, LONG width, LONG height, LONG index, LONG digit) {
+  const int r1 = platform::Random();
+  const double scale =
+      static_cast<double>((static_cast<long long>(r1 % 100 + 1950) * height) / 2000) * 0.95;
+  const double left = height * 0.98 * index * 0.5 + 2.0;
+  const int r2 = platform::Random();
+  const double slant = ((r2 % 200) - 100) * 0.00125;
+  // The draws above happen for every digit; only the glyph lookup needs a digit of 0..9.
+  if (digit < 0 || digit > 9) return;
+
+  for (const GlyphStroke& s : DigitGlyphTable[digit]) {
+    if (s.x == 0 && s.y == 0 && s.p1 == 0.0 && s.p2 == 0.0) break;
+    const double px = (s.x * scale) * 0.05 + left + s.y * slant;
+    const double py = (s.y * scale) * 0.05 + 3.0;
+    if (s.radius != 0) {
+      DrawArc(canvas, width, height, px, py, (s.radius * scale) * 0.05, s.p1, s.p2);
+    } else {
+      DrawLine(canvas, width, height, px, py, (scale * s.p1) * 0.05 + left + slant * s.p2,
+               (scale * s.p2) * 0.05 + 3.0);
+    }
+  }
+}
+
+void DrawLine(BYTE* canvas, LONG width, LONG height, double x0, double y0, double x1, double y1) {
+  const double dx = x1 - x0;
+  const double dy = y1 - y0;
+  const double length = std::sqrt(dy * dy + dx * dx);
+  const double rounded = length + 0.5;
+  if (!(rounded >= 1.0) || rounded > 2147483647.0) return;
+  const auto n = static_cast<LONG>(rounded);
+  const double inv = 1.0 / length;
+  for (LONG i = 0; i < n; ++i) {
+    const double t = i * inv;
+    PlotDarken(canvas, width, height, x0 + dx * t, y0 + dy * t);
+  }
+}
+
+void DrawArc(BYTE* canvas, LONG width, LONG height, double cx, double cy, double r, double a0,
+             double a1) {
+  const double step = (a1 - a0) / ((a1 - a0) * 0.15915494309644432 * (r * 6.0));
+  if (!(step > 0.0)) {
+    // Only a degenerate radius gets here; one point, as the loop below would plot.
+    if (a0 < a1) PlotDarken(canvas, width, height, cx + r * std::sin(a0), cy - r * std::cos(a0));
+    return;
+  }
+  for (double theta = a0; theta < a1; theta += step) {
+    PlotDarken(canvas, width, height, cx + r * std::sin(theta), cy - r * std::cos(theta));
+  }
+}
+
+namespace {
+void Darken(BYTE* canvas, long long size, long long index, int ink) {
+  if (index < 0 || index >= size) return;
+  BYTE& pixel = canvas[index];
+  pixel = pixel > ink ? static_cast<BYTE>(pixel - ink) : 0;
+}
+}  // namespace
+
+void PlotDarken(BYTE* canvas, LONG width, LONG height, double x, double y) {
+  const double fx0 = std::floor(x);
+  const double fy0 = std::floor(y);
+  // Far off the canvas (or not a number): nothing of it can land inside.
+  if (!(fx0 > -4.0e9 && fx0 < 4.0e9 && fy0 > -4.0e9 && fy0 < 4.0e9)) return;
+  const auto ix = static_cast<long long>(fx0);
+  const auto iy = static_cast<long long>(fy0);
+  const double fx = x - fx0;
+  const double fy = y - fy0;
+  const auto w00 = static_cast<int>((1 - fx) * (1 - fy) * 255);
+  const auto w10 = static_cast<int>(fx * (1 - fy) * 255);
+  const auto w01 = static_cast<int>((1 - fx) * fy * 255);
+  const auto w11 = static_cast<int>(fx * fy * 255);
+  const long long size = static_cast<long long>(width) * height;
+  const long long at = iy * width + ix;
+  Darken(canvas, size, at, w00);
+  Darken(canvas, size, at + 1, w10);
+  Darken(canvas, size, at + width, w01);
+  Darken(canvas, size, at + width + 1, w11);
+}
+
+void AddNoise(BYTE* canvas, LONG width, LONG height) {
+  if (width <= 0 || height <= 0) return;
+  const long long n = static_cast<long long>(width) * height / 8;
+  for (long long i = 0; i < n; ++i) {
+    const int x = platform::Random() % width;
+    const int y = platform::Random() % height;
+    const int v = platform::Random() % 256;
+    canvas[static_cast<long long>(y) * width + x] ^= static_cast<BYTE>(v);
+  }
+}
+
+}  // namespace vexorin

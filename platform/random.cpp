@@ -1,0 +1,53 @@
+#include "platform.h"
+
+#include <atomic>
+#include <cstdlib>
+
+#ifdef _WIN32
+#include <sys/timeb.h>
+#else
+#include <sys/time.h>
+#endif
+
+namespace platform {
+
+#ifdef _WIN32
+// msvcrt's rand is already the classic 15-bit generator with per-thread state.
+void SeedRandom(unsigned int seed) { std::srand(seed); }
+int Random() { return std::rand(); }
+#else
+namespace {
+// The runtime's default state before any srand is that of srand(1).
+thread_local std::uint32_t randomState = 1;
+}  // namespace
+void SeedRandom(unsigned int seed) { randomState = seed; }
+int Random() {
+  randomState = randomState * 214013u + 2531011u;
+  return static_cast<int>((randomState >> 16) & 0x7FFF);
+}
+#endif
+
+namespace {
+std::atomic<bool> clockFixed{false};
+std::atomic<std::uint32_t> clockFixedValue{0};
+}  // namespace
+
+void SetClockOverride(bool fixed, std::uint32_t ms) {
+  clockFixedValue.store(ms);
+  clockFixed.store(fixed);
+}
+
+std::uint32_t ClockMilliseconds() {
+  if (clockFixed.load()) return clockFixedValue.load();
+#ifdef _WIN32
+  struct _timeb now;
+  _ftime(&now);
+  return now.millitm;
+#else
+  struct timeval now;
+  gettimeofday(&now, nullptr);
+  return static_cast<std::uint32_t>(now.tv_usec / 1000);
+#endif
+}
+
+}  // namespace platform

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what the native build needs (compiler, CMake, Ninja, libjpeg, GoogleTest, Google Benchmark).
+# Idempotent; needs root only when something is missing.
+set -euo pipefail
+packages=(g++ cmake ninja-build pkg-config libjpeg-dev libgtest-dev libbenchmark-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+if [ "$(id -u)" != 0 ]; then
+  echo "setup-native: missing packages: ${missing[*]}; run as root (or apt-get install them)" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+echo "setup-native: installed ${missing[*]}"

@@ -41,6 +41,6 @@ UINT SysStringLen(BSTR text) {
   if (text == nullptr) return 0;
   std::uint32_t byteLength = 0;
   std::memcpy(&byteLength, reinterpret_cast<unsigned char*>(text) - kPrefix, kPrefix);
-  return byteLength / sizeof(OLECHAR);
+  return static_cast<UINT>(byteLength / sizeof(OLECHAR));
 }
 #endif

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# The command-line tool end to end: options, exit codes, repeatable pictures, PGM output.
+# usage: cli_test.sh <vexorin executable> [runner, e.g. wine]
+set -u
+tool=$1; shift
+runner=("$@")
+work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
+cd "$work"
+failures=0
+check() {  # description, command...
+  local what=$1; shift
+  if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
+}
+run() { "${runner[@]}" "$tool" "$@"; }
+status_of() { run "$@" >out.txt 2>err.txt; echo $?; }
+
+check "help exits 0" test "$(status_of --help)" = 0
+check "help shows usage" grep -q "usage: vexorin" out.txt
+check "unknown option is a usage error" test "$(status_of --bogus)" = 2
+check "the message names the option" grep -q "bogus" err.txt
+check "digits 0 is a usage error" test "$(status_of --digits 0)" = 2
+check "digits 10 is a usage error" test "$(status_of -d 10)" = 2
+check "bad seed is a usage error" test "$(status_of --seed 4294967296)" = 2
+check "unknown format is a usage error" test "$(status_of -f png)" = 2
+
+check "default run writes captcha.jpg" test "$(status_of --seed 12)" = 0
+check "default picture is a JPEG" bash -c "head -c 2 captcha.jpg | od -An -tx1 | grep -q 'ff d8'"
+check "it prints an 8-digit number only" grep -Eqx '[0-9]{8}' <(tr -d '\r' < out.txt)
+
+run --seed 4000000000 -d 6 --noise -H 44 -o a.jpg >a.txt 2>/dev/null
+run --seed 4000000000 -d 6 --noise -H 44 -o b.jpg >b.txt 2>/dev/null
+check "same seed, same number" cmp -s a.txt b.txt
+check "same seed, same bytes" cmp -s a.jpg b.jpg
+check "six digits" grep -Eqx '[0-9]{6}' <(tr -d '\r' < a.txt)
+
+check "number option is shown as given" test "$(run -n 0042 --seed 1 -o n.jpg 2>/dev/null | tr -d '\r')" = 0042
+check "pgm output" test "$(status_of -n 123 -H 20 -f pgm -o p.pgm)" = 0
+check "pgm header and size" bash -c "head -c 13 p.pgm | tr '\n' ' ' | grep -q '^P5 30 20 255 ' && test \$(stat -c %s p.pgm) = \$((13 + 600))"
+
+check "refused number fails with its HRESULT" test "$(status_of -n abc)" = 1
+check "the message carries E_INVALIDARG" grep -q "0x80070057" err.txt
+check "unwritable output fails" test "$(status_of -o "$work/no/such/dir/x.jpg")" = 1
+check "the message carries E_FAIL" grep -q "0x80004005" err.txt
+check "nothing printed on failure" test ! -s out.txt
+
+if [ $failures -ne 0 ]; then echo "$failures check(s) failed"; exit 1; fi
+echo "all checks passed"

@@ -1,0 +1,272 @@
+#include <sys/stat.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+
+#include "component/component.h"
+#include "component/jpeg_output.h"
+#include "test_support.h"
+
+using testing_support::Bstr;
+using testing_support::Exists;
+using testing_support::ReadAll;
+using testing_support::ReferenceRandom;
+using testing_support::TempDir;
+using vexorin::VexorinComponent;
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+void Append(Bytes& out, std::initializer_list<int> bytes) {
+  for (int b : bytes) out.push_back(static_cast<unsigned char>(b));
+}
+
+void AppendHuffman(Bytes& out, int classAndId, const Bytes& bits, const Bytes& values) {
+  const int length = 2 + 1 + 16 + static_cast<int>(values.size());
+  Append(out, {0xFF, 0xC4, length >> 8, length & 0xFF, classAndId});
+  out.insert(out.end(), bits.begin(), bits.end());
+  out.insert(out.end(), values.begin(), values.end());
+}
+
+// The fixed first 623 bytes of every file, from the standard tables of ITU-T T.81 Annex K.
+Bytes ExpectedHeader(int width, int height) {
+  Bytes h;
+  Append(h, {0xFF, 0xD8});
+  Append(h, {0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0});
+  for (int table = 0; table < 2; ++table) {
+    Append(h, {0xFF, 0xDB, 0, 67, table});
+    h.insert(h.end(), 64, 1);
+  }
+  Append(h, {0xFF, 0xC0, 0, 17, 8, height >> 8, height & 0xFF, width >> 8, width & 0xFF, 3,
+             1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1});
+  const Bytes dcBitsY = {0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0};
+  const Bytes dcBitsC = {0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0};
+  const Bytes dcValues = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+  const Bytes acBitsY = {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7d};
+  const Bytes acValuesY = {
+      0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12, 0x21, 0x31, 0x41, 0x06, 0x13, 0x51, 0x61,
+      0x07, 0x22, 0x71, 0x14, 0x32, 0x81, 0x91, 0xa1, 0x08, 0x23, 0x42, 0xb1, 0xc1, 0x15, 0x52,
+      0xd1, 0xf0, 0x24, 0x33, 0x62, 0x72, 0x82, 0x09, 0x0a, 0x16, 0x17, 0x18, 0x19, 0x1a, 0x25,
+      0x26, 0x27, 0x28, 0x29, 0x2a, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x3a, 0x43, 0x44, 0x45,
+      0x46, 0x47, 0x48, 0x49, 0x4a, 0x53, 0x54, 0x55, 0x56, 0x57, 0x58, 0x59, 0x5a, 0x63, 0x64,
+      0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7a, 0x83,
+      0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8a, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99,
+      0x9a, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7, 0xa8, 0xa9, 0xaa, 0xb2, 0xb3, 0xb4, 0xb5, 0xb6,
+      0xb7, 0xb8, 0xb9, 0xba, 0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3,
+      0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda, 0xe1, 0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8,
+      0xe9, 0xea, 0xf1, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa};
+  const Bytes acBitsC = {0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77};
+  const Bytes acValuesC = {
+      0x00, 0x01, 0x02, 0x03, 0x11, 0x04, 0x05, 0x21, 0x31, 0x06, 0x12, 0x41, 0x51, 0x07, 0x61,
+      0x71, 0x13, 0x22, 0x32, 0x81, 0x08, 0x14, 0x42, 0x91, 0xa1, 0xb1, 0xc1, 0x09, 0x23, 0x33,
+      0x52, 0xf0, 0x15, 0x62, 0x72, 0xd1, 0x0a, 0x16, 0x24, 0x34, 0xe1, 0x25, 0xf1, 0x17, 0x18,
+      0x19, 0x1a, 0x26, 0x27, 0x28, 0x29, 0x2a, 0x35, 0x36, 0x37, 0x38, 0x39, 0x3a, 0x43, 0x44,
+      0x45, 0x46, 0x47, 0x48, 0x49, 0x4a, 0x53, 0x54, 0x55, 0x56, 0x57, 0x58, 0x59, 0x5a, 0x63,
+      0x64, 0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7a,
+      0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8a, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97,
+      0x98, 0x99, 0x9a, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7, 0xa8, 0xa9, 0xaa, 0xb2, 0xb3, 0xb4,
+      0xb5, 0xb6, 0xb7, 0xb8, 0xb9, 0xba, 0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca,
+      0xd2, 0xd3, 0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda, 0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7,
+      0xe8, 0xe9, 0xea, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa};
+  AppendHuffman(h, 0x00, dcBitsY, dcValues);
+  AppendHuffman(h, 0x10, acBitsY, acValuesY);
+  AppendHuffman(h, 0x01, dcBitsC, dcValues);
+  AppendHuffman(h, 0x11, acBitsC, acValuesC);
+  Append(h, {0xFF, 0xDA, 0, 12, 3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0});
+  return h;
+}
+
+struct Decoded {
+  int width = 0;
+  int height = 0;
+  Bytes ycc;  // 3 bytes per pixel, as stored: Y, Cb, Cr
+};
+
+struct DecodeError {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+};
+
+bool Decode(const Bytes& file, Decoded& out) {
+  jpeg_decompress_struct d;
+  DecodeError err;
+  d.err = jpeg_std_error(&err.pub);
+  err.pub.error_exit = [](j_common_ptr c) { std::longjmp(reinterpret_cast<DecodeError*>(c->err)->jump, 1); };
+  if (setjmp(err.jump) != 0) {
+    jpeg_destroy_decompress(&d);
+    return false;
+  }
+  jpeg_create_decompress(&d);
+  jpeg_mem_src(&d, file.data(), static_cast<unsigned long>(file.size()));
+  jpeg_read_header(&d, TRUE);
+  d.out_color_space = JCS_YCbCr;  // no conversion back to RGB: the stored channels
+  jpeg_start_decompress(&d);
+  out.width = static_cast<int>(d.output_width);
+  out.height = static_cast<int>(d.output_height);
+  out.ycc.assign(static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height) * 3, 0);
+  while (d.output_scanline < d.output_height) {
+    JSAMPROW row = out.ycc.data() + static_cast<std::size_t>(d.output_scanline) * static_cast<std::size_t>(out.width) * 3;
+    jpeg_read_scanlines(&d, &row, 1);
+  }
+  jpeg_finish_decompress(&d);
+  jpeg_destroy_decompress(&d);
+  return true;
+}
+
+class JpegOutputTest : public ::testing::Test {
+ protected:
+  void SetState(const char* number, LONG height, LONG noise) {
+    auto text = Bstr(std::string(number));
+    ASSERT_TRUE(SUCCEEDED(component.put_Number(text.get())));
+    component.put_Height(height);
+    component.put_Noise(noise);
+  }
+  HRESULT Save(const std::string& path) { return component.SaveToFile(Bstr(path).get()); }
+  Bytes Canvas(unsigned int seed) {
+    LONG width = 0;
+    component.GetWidth(&width);
+    Bytes canvas(static_cast<std::size_t>(width) * static_cast<std::size_t>(component.State().Height));
+    platform::SeedRandom(seed);
+    EXPECT_EQ(component.RenderImage(canvas.data()), S_OK);
+    return canvas;
+  }
+
+  TempDir dir;
+  VexorinComponent component;
+};
+
+TEST_F(JpegOutputTest, MarkerLayoutIsFixedUpToTheEntropyCodedData) {
+  const struct {
+    const char* number;
+    LONG height;
+    int width;
+  } cases[] = {{"12345678", 30, 120}, {"1", 20, 10}, {"123456789", 200, 900}, {"4711", 57, 114}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.number);
+    SetState(c.number, c.height, 0);
+    const std::string path = dir.File("layout.jpg");
+    ASSERT_EQ(Save(path), S_OK);
+    const Bytes file = ReadAll(path);
+    const Bytes header = ExpectedHeader(c.width, c.height);
+    ASSERT_EQ(header.size(), 623u);
+    ASSERT_GT(file.size(), 625u);
+    EXPECT_EQ(Bytes(file.begin(), file.begin() + 623), header);
+    EXPECT_EQ(file[file.size() - 2], 0xFF);
+    EXPECT_EQ(file[file.size() - 1], 0xD9);
+  }
+}
+
+TEST_F(JpegOutputTest, DecodedPictureIsTheCanvas) {
+  for (LONG noise : {0, 1}) {
+    SetState("90817263", 57, noise);
+    const Bytes canvas = Canvas(31337);
+    const std::string path = dir.File("decode.jpg");
+    platform::SeedRandom(31337);
+    ASSERT_EQ(Save(path), S_OK);
+    Decoded d;
+    ASSERT_TRUE(Decode(ReadAll(path), d));
+    ASSERT_EQ(d.width, 228);
+    ASSERT_EQ(d.height, 57);
+    int worst = 0;
+    for (std::size_t i = 0; i < canvas.size(); ++i) {
+      worst = std::max(worst, std::abs(int(d.ycc[3 * i]) - int(canvas[i])));
+      ASSERT_EQ(d.ycc[3 * i + 1], 128) << i;
+      ASSERT_EQ(d.ycc[3 * i + 2], 128) << i;
+    }
+    EXPECT_LE(worst, 2) << "noise " << noise;
+  }
+}
+
+TEST_F(JpegOutputTest, SameSeedSameFileAndSavingAgainReplacesIt) {
+  SetState("55501234", 30, 1);
+  const std::string a = dir.File("a.jpg");
+  const std::string b = dir.File("b.jpg");
+  platform::SeedRandom(7);
+  ASSERT_EQ(Save(a), S_OK);
+  platform::SeedRandom(7);
+  ASSERT_EQ(Save(b), S_OK);
+  EXPECT_EQ(ReadAll(a), ReadAll(b));
+  platform::SeedRandom(8);
+  ASSERT_EQ(Save(b), S_OK);  // same number, other jitter, same name
+  EXPECT_NE(ReadAll(a), ReadAll(b));
+  EXPECT_EQ(dir.Entries().size(), 2u);
+}
+
+TEST_F(JpegOutputTest, PathUpToItsFirstNul) {
+  const std::string name = dir.File("cut.jpg");
+  std::u16string path(name.begin(), name.end());
+  path += u'\0';
+  path += u"tail";
+  ASSERT_EQ(component.SaveToFile(testing_support::Bstr(path).get()), S_OK);
+  EXPECT_TRUE(Exists(name));
+  EXPECT_EQ(dir.Entries().size(), 1u);
+
+  // A non-empty BSTR that starts with NUL names nothing.
+  EXPECT_EQ(component.SaveToFile(testing_support::Bstr(std::u16string(u"\0x", 2)).get()), E_FAIL);
+}
+
+TEST_F(JpegOutputTest, RefusalsLeaveTheFileSystemAlone) {
+  EXPECT_EQ(component.SaveToFile(nullptr), E_INVALIDARG);
+  EXPECT_EQ(component.SaveToFile(testing_support::Bstr(std::u16string()).get()), E_INVALIDARG);
+
+  SetState("-7", 30, 0);  // a negative number cannot be drawn
+  EXPECT_EQ(Save(dir.File("neg.jpg")), E_FAIL);
+  SetState("7", INT32_MAX, 0);  // far too large to allocate
+  EXPECT_EQ(Save(dir.File("huge.jpg")), E_FAIL);
+  platform::SetClockOverride(true, 1);
+  LONG n = 0;
+  component.GenerateRnd(-2, &n);
+  platform::SetClockOverride(false, 0);
+  EXPECT_EQ(Save(dir.File("negwidth.jpg")), E_FAIL);
+  EXPECT_TRUE(dir.Entries().empty());
+}
+
+TEST_F(JpegOutputTest, UnopenablePathFailsAfterRenderingAndCreatesNothing) {
+  SetState("12345678", 30, 0);
+  platform::SeedRandom(5);
+  EXPECT_EQ(Save(dir.File("missing/x.jpg")), E_FAIL);
+  ReferenceRandom r(5);
+  for (int i = 0; i < 16; ++i) r.Next();  // two draws per digit were taken
+  EXPECT_EQ(platform::Random(), r.Next());
+  EXPECT_TRUE(dir.Entries().empty());
+
+  EXPECT_EQ(Save(dir.path()), E_FAIL);  // a directory cannot be opened as a file
+}
+
+TEST_F(JpegOutputTest, WriteErrorIsAFailure) {
+  if (!Exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  SetState("12345678", 30, 0);
+  EXPECT_EQ(Save("/dev/full"), E_FAIL);
+  SetState("123456789", 400, 1);  // larger than the library's output buffer
+  EXPECT_EQ(Save("/dev/full"), E_FAIL);
+}
+
+TEST_F(JpegOutputTest, LibraryLimitLeavesAnEmptyFile) {
+  // 9 digits at height 14556 are 65502 pixels wide, past the library's 65500.
+  SetState("123456789", 14556, 0);
+  const std::string path = dir.File("wide.jpg");
+  EXPECT_EQ(Save(path), E_FAIL);
+  ASSERT_TRUE(Exists(path));
+  EXPECT_TRUE(ReadAll(path).empty());
+}
+
+TEST(WriteJpegFileTest, RefusesMissingInput) {
+  TempDir dir;
+  const BYTE pixel[4] = {0, 0, 0, 0};
+  const std::string path = dir.File("w.jpg");
+  EXPECT_EQ(vexorin::WriteJpegFile(nullptr, 2, 2, path.c_str(), 100), E_FAIL);
+  EXPECT_EQ(vexorin::WriteJpegFile(pixel, 2, 2, nullptr, 100), E_FAIL);
+  EXPECT_EQ(vexorin::WriteJpegFile(pixel, 0, 2, path.c_str(), 100), E_FAIL);
+  EXPECT_EQ(vexorin::WriteJpegFile(pixel, 2, -1, path.c_str(), 100), E_FAIL);
+  EXPECT_TRUE(dir.Entries().empty());
+  EXPECT_EQ(vexorin::WriteJpegFile(pixel, 2, 2, path.c_str(), 100), S_OK);
+}
+
+}  // namespace

@@ -1,0 +1,29 @@
+// The support library's exceptions. Each carries three texts that a handler reads separately:
+// a system label and a message (static, not owned) and an optional detail (a private copy).
+#pragma once
+
+namespace support {
+
+class XAlarm {
+ public:
+  XAlarm(const char* system, const char* message, const char* detail) noexcept;
+  XAlarm(const XAlarm& other) noexcept;
+  XAlarm& operator=(const XAlarm& other) noexcept;
+  virtual ~XAlarm();
+
+  const char* system;
+  const char* message;
+  // Null when there is none, or when no memory was left for the copy.
+  char* detail;
+};
+
+class XFileAlarm : public XAlarm {
+ public:
+  static constexpr const char* kSystem = "File System: ";
+  XFileAlarm(const char* message, const char* detail) noexcept;
+  XFileAlarm(const XFileAlarm& other) noexcept = default;
+  XFileAlarm& operator=(const XFileAlarm& other) noexcept = default;
+  ~XFileAlarm() override;
+};
+
+}  // namespace support

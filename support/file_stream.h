@@ -1,0 +1,128 @@
+// Buffered file streams over the runtime's low-level file handles. Every failure is raised as an
+// XFileAlarm, never returned. Reading loop: call ReadByte, and use the byte only while good() is
+// still set after the call that delivered it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "support/alarm.h"
+
+namespace support {
+
+// The runtime's file calls, replaceable so that tests can make any of them fail.
+struct FileCalls {
+  int (*open)(const char* path, int flags, int permission);
+  int (*read)(int handle, void* buffer, unsigned int count);
+  long (*lseek)(int handle, long offset, int origin);
+  int (*close)(int handle);
+  int (*write)(int handle, const void* buffer, unsigned int count);
+};
+const FileCalls& RuntimeFileCalls();
+const FileCalls& ActiveFileCalls();
+// Installs `calls` (kept by pointer, so it must outlive its use); null restores the runtime's.
+void SetFileCalls(const FileCalls* calls);
+
+enum OpenMode : std::uint16_t {
+  OpenExisting = 1,
+  OpenOrCreate = 2,
+  OpenAppend = 4,
+  OpenRead = 8,
+  OpenWrite = 16,
+};
+
+// Opens (or creates) `path`; returns the handle. `position`, when given, receives the end-of-file
+// offset when OpenAppend positioned the file, else 0.
+int XOpenFile(const char* path, std::uint16_t mode, std::int32_t* position = nullptr);
+
+class XInStream {
+ public:
+  XInStream() = default;
+  XInStream(const XInStream&) = delete;
+  XInStream& operator=(const XInStream&) = delete;
+
+  // Bytes read into `destination`, at most n; 0 when the source has no more data.
+  virtual std::int32_t ReadSource(std::uint8_t* destination, std::int32_t n) = 0;
+  // Moves the source (not the buffer) to `offset` bytes from its start.
+  virtual void SeekSource(std::int32_t offset) = 0;
+  virtual ~XInStream() noexcept(false);
+
+  XInStream& ReadByte(std::uint8_t& b);
+  int good() const { return good_; }
+  XInStream& BeginStrict();
+  XInStream& EndStrict();
+
+ protected:
+  // Size 0: no buffer, direct reads. Size n: a buffer that looks full and used, so the first read
+  // refills it. Throws std::bad_alloc.
+  void SetUpBuffer(std::int32_t size);
+
+ private:
+  bool Refill();  // false when the source ran dry
+  XInStream& RunDry();  // the source gave nothing: alarm when strict, else dry
+
+  std::uint8_t current_ = 0;
+  std::int32_t good_ = 1;
+  std::uint16_t strictDepth_ = 0;
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::int32_t fill_ = 0;
+  std::int32_t capacity_ = 0;
+  std::int32_t pos_ = 0;
+  std::int32_t pending_ = 0;
+};
+
+class XFileInStream : public XInStream {
+ public:
+  // Opens `path` for reading (never creating), then sets up a buffer of `bufferSize` bytes.
+  XFileInStream(const char* path, std::int32_t bufferSize);
+  std::int32_t ReadSource(std::uint8_t* destination, std::int32_t n) override;
+  void SeekSource(std::int32_t offset) override;
+  // Closes the handle; raises "Unable to close file" unless another exception is already passing,
+  // in which case the second failure is dropped.
+  ~XFileInStream() noexcept(false) override;
+
+ private:
+  int handle_;
+  int uncaught_;
+};
+
+class XOutStream {
+ public:
+  XOutStream() = default;
+  XOutStream(const XOutStream&) = delete;
+  XOutStream& operator=(const XOutStream&) = delete;
+
+  virtual void WriteSink(const std::uint8_t* data, std::int32_t n) = 0;
+  virtual ~XOutStream() noexcept(false);
+
+  XOutStream& PutByte(std::uint8_t b);
+  XOutStream& WriteBlock(const std::uint8_t* data, std::int32_t n);
+  XOutStream& Flush();
+
+ protected:
+  void SetUpBuffer(std::int32_t size);  // throws std::bad_alloc
+  void DropCollected() { count_ = 0; }
+
+ private:
+  std::uint8_t last_ = 0;
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::int32_t capacity_ = 0;
+  std::int32_t largestBlock_ = 0;
+  std::int32_t count_ = 0;
+};
+
+class XFileOutStream : public XOutStream {
+ public:
+  // Opens `path` with `mode` combined with OpenWrite, then sets up the buffer.
+  XFileOutStream(const char* path, std::uint16_t mode, std::int32_t bufferSize);
+  void WriteSink(const std::uint8_t* data, std::int32_t n) override;
+  // Flushes, closes and releases the buffer; raises the first failure unless another exception is
+  // already passing.
+  ~XFileOutStream() noexcept(false) override;
+
+ private:
+  int handle_;
+  int uncaught_;
+};
+
+}  // namespace support

@@ -158,8 +158,13 @@ class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
+    // With repetitions the median stands for the benchmark; a single run stands for itself.
     for (const Run& r : runs) {
-      if (r.run_type == Run::RT_Iteration) times_[r.benchmark_name()] = r.GetAdjustedRealTime();
+      if (r.run_type == Run::RT_Iteration && times_.count(r.run_name.str()) == 0) {
+        times_[r.run_name.str()] = r.GetAdjustedRealTime();
+      } else if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median") {
+        times_[r.run_name.str()] = r.GetAdjustedRealTime();
+      }
     }
   }
   void Finalize() override {

@@ -102,27 +102,27 @@ bool XInStream::Refill() {
   return true;
 }
 
-XInStream& XInStream::RunDry() {
+int XInStream::RunDry() {
   if (strictDepth_ != 0) throw XFileAlarm("Unable to block read file", nullptr);
   good_ = 0;
-  current_ = 0;
-  return *this;
+  current_ = Byte{};
+  return -1;
 }
 
-XInStream& XInStream::ReadByte(std::uint8_t& b) {
+int XInStream::ReadByteSlow() {
   if (fill_ != 0) {
     if (pos_ == fill_ && !Refill()) return RunDry();
-    current_ = buffer_[static_cast<std::size_t>(pos_++)];
-    b = current_;
-    return *this;
+    current_ = static_cast<Byte>(buffer_[static_cast<std::size_t>(pos_++)]);
+    return static_cast<int>(current_);
   }
   if (pending_ != 0) {
     pending_ = 0;
-  } else if (ReadSource(&current_, 1) <= 0) {
-    return RunDry();
+  } else {
+    std::uint8_t v = 0;
+    if (ReadSource(&v, 1) <= 0) return RunDry();
+    current_ = static_cast<Byte>(v);
   }
-  b = current_;
-  return *this;
+  return static_cast<int>(current_);
 }
 
 XInStream& XInStream::BeginStrict() {
@@ -130,14 +130,16 @@ XInStream& XInStream::BeginStrict() {
     if (fill_ != 0) {
       if (pos_ == fill_ && !Refill()) {
         good_ = 0;
-        current_ = 0;
+        current_ = Byte{};
       }
     } else if (pending_ == 0) {
-      if (ReadSource(&current_, 1) > 0) {
+      std::uint8_t v = 0;
+      if (ReadSource(&v, 1) > 0) {
+        current_ = static_cast<Byte>(v);
         pending_ = 1;
       } else {
         good_ = 0;
-        current_ = 0;
+        current_ = Byte{};
       }
     }
   }

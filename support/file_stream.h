@@ -47,7 +47,20 @@ class XInStream {
   virtual void SeekSource(std::int32_t offset) = 0;
   virtual ~XInStream() noexcept(false);
 
-  XInStream& ReadByte(std::uint8_t& b);
+  XInStream& ReadByte(std::uint8_t& b) {
+    // Buffered with bytes left: the common case stays inline; everything else goes out of line.
+    if (pos_ < fill_) {
+      const std::uint8_t v = buffer_[static_cast<std::size_t>(pos_++)];
+      current_ = static_cast<Byte>(v);
+      b = v;
+      return *this;
+    }
+    // The slow path returns the byte rather than writing through `b`, so `b` never escapes and
+    // stays in a register in the caller's loop.
+    const int slow = ReadByteSlow();
+    if (slow >= 0) b = static_cast<std::uint8_t>(slow);
+    return *this;
+  }
   int good() const { return good_; }
   XInStream& BeginStrict();
   XInStream& EndStrict();
@@ -58,10 +71,13 @@ class XInStream {
   void SetUpBuffer(std::int32_t size);
 
  private:
+  int ReadByteSlow();  // the byte, or -1 when none was delivered
   bool Refill();  // false when the source ran dry
-  XInStream& RunDry();  // the source gave nothing: alarm when strict, else dry
+  int RunDry();  // the source gave nothing: alarm when strict, else dry (-1)
 
-  std::uint8_t current_ = 0;
+  // Not a character type: a store to it cannot alias pos_ and fill_, which keeps the loop tight.
+  enum class Byte : std::uint8_t {};
+  Byte current_{};
   std::int32_t good_ = 1;
   std::uint16_t strictDepth_ = 0;
   std::unique_ptr<std::uint8_t[]> buffer_;

@@ -28,7 +28,8 @@ constexpr const char* kUsage =
     "      --noise        sprinkle speckle noise\n"
     "      --seed MS      use MS (0..4294967295) for the clock's milliseconds: repeatable pictures\n"
     "  -f, --format F     jpeg (default) or pgm (the raw gray canvas)\n"
-    "  -o, --output FILE  where to write the picture (default captcha.jpg)\n"
+    "  -o, --output FILE  where to write the picture (default captcha.jpg); - sends the JPEG\n"
+    "                     bytes to standard output and the number to standard error\n"
     "  -h, --help         show this help\n";
 
 struct Options {
@@ -149,6 +150,27 @@ int WritePgm(vexorin::VexorinComponent& component, const char* path) {
   return 0;
 }
 
+int WriteJpegToStdout(vexorin::VexorinComponent& component) {
+  VARIANT image;
+  VariantInit(&image);
+  const HRESULT hr = component.GetImage(&image);
+  if (FAILED(hr)) return Failed("GetImage", hr);
+  void* data = nullptr;
+  SafeArrayAccessData(image.parray, &data);
+  const std::size_t size = image.parray->rgsabound[0].cElements;
+#ifdef _WIN32
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
+  const bool ok = std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0;
+  SafeArrayUnaccessData(image.parray);
+  VariantClear(&image);
+  if (!ok) {
+    std::fprintf(stderr, "vexorin: cannot write the picture to standard output\n");
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -172,7 +194,12 @@ int main(int argc, char** argv) {
   if (o.hasHeight) component.put_Height(static_cast<LONG>(o.height));
   if (o.noise) component.put_Noise(1);
 
-  if (o.pgm) {
+  const bool toStdout = std::strcmp(o.output, "-") == 0;
+  if (toStdout && o.pgm) return UsageError("-o - takes the JPEG picture only");
+  if (toStdout) {
+    const int status = WriteJpegToStdout(component);
+    if (status != 0) return status;
+  } else if (o.pgm) {
     const int status = WritePgm(component, o.output);
     if (status != 0) return status;
   } else {
@@ -187,6 +214,8 @@ int main(int argc, char** argv) {
   if (FAILED(hr)) return Failed("reading the number", hr);
   std::string text;
   platform::NarrowFromWide(number.get(), text);
-  std::printf("%s\n", text.c_str());
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  // With the picture on standard output, the number goes to standard error.
+  std::FILE* numberOut = toStdout ? stderr : stdout;
+  std::fprintf(numberOut, "%s\n", text.c_str());
+  return std::fflush(numberOut) == 0 ? 0 : 1;
 }

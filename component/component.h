@@ -40,6 +40,7 @@ class VexorinComponent {
   virtual HRESULT STDMETHODCALLTYPE get_Noise(LONG* pVal);
   virtual HRESULT STDMETHODCALLTYPE put_Noise(LONG newVal);
   virtual HRESULT STDMETHODCALLTYPE GetWidth(LONG* retVal);
+  virtual HRESULT STDMETHODCALLTYPE GetImage(VARIANT* retVal);
 
   // Fills a caller-owned canvas of GetWidth() x Height bytes with the picture of the state.
   HRESULT RenderImage(BYTE* canvas);
@@ -50,11 +51,18 @@ class VexorinComponent {
   HRESULT GenerateRndBody(LONG adigits, LONG* pnumber);
   HRESULT GetNumberBody(BSTR* pVal);
   HRESULT SaveToFileBody(BSTR filePath);
+  HRESULT GetImageBody(VARIANT* retVal);
 
   ComponentState state_;
 };
 
 // Turns the exception in flight into the HRESULT a method returns; call only inside a catch block.
+// CAtlException gives its code, std::bad_alloc E_OUTOFMEMORY, a file alarm the code of its kind
+// (FileAlarmHresult), anything else E_FAIL.
 HRESULT HresultFromCurrentException() noexcept;
+
+// The HRESULT that stands for a file alarm's message: opening 0x8007006E, reading 0x8007001E,
+// writing 0x8007001D, anything else (seeking, closing) E_FAIL.
+HRESULT FileAlarmHresult(const char* message) noexcept;
 
 }  // namespace vexorin

@@ -18,18 +18,6 @@ bool PictureBytes(LONG width, LONG height, std::size_t& bytes) {
   return true;
 }
 
-HRESULT HresultFromCurrentException() noexcept {
-  try {
-    throw;
-  } catch (const CAtlException& e) {
-    return FAILED(e.m_hr) ? e.m_hr : E_FAIL;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_FAIL;
-  }
-}
-
 VexorinComponent::VexorinComponent() {
   state_.DigitCount = 0;
   VexorinComponent* self = this;

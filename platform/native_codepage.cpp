@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #ifndef _WIN32
+#include <new>
 #include <string>
 
 namespace {
@@ -57,8 +58,11 @@ int Deliver(const Text& text, Unit* dst, int dstSize) {
 DWORD GetLastError() { return lastError; }
 void SetLastError(DWORD error) { lastError = error; }
 
-int WideCharToMultiByte(UINT, DWORD, LPCWSTR src, int srcLength, LPSTR dst, int dstSize,
-                        LPCSTR defaultChar, LPBOOL usedDefault) {
+namespace {
+constexpr DWORD kNotEnoughMemory = 8;  // ERROR_NOT_ENOUGH_MEMORY
+
+int WideToMulti(LPCWSTR src, int srcLength, LPSTR dst, int dstSize, LPCSTR defaultChar,
+                LPBOOL usedDefault) {
   if (src == nullptr || srcLength == 0 || srcLength < -1 || dstSize < 0 ||
       (dstSize > 0 && dst == nullptr)) {
     lastError = ERROR_INVALID_PARAMETER;
@@ -90,7 +94,7 @@ int WideCharToMultiByte(UINT, DWORD, LPCWSTR src, int srcLength, LPSTR dst, int 
   return Deliver(out, dst, dstSize);
 }
 
-int MultiByteToWideChar(UINT, DWORD, LPCSTR src, int srcLength, LPWSTR dst, int dstSize) {
+int MultiToWide(LPCSTR src, int srcLength, LPWSTR dst, int dstSize) {
   if (src == nullptr || srcLength == 0 || srcLength < -1 || dstSize < 0 ||
       (dstSize > 0 && dst == nullptr)) {
     lastError = ERROR_INVALID_PARAMETER;
@@ -143,6 +147,28 @@ int MultiByteToWideChar(UINT, DWORD, LPCSTR src, int srcLength, LPWSTR dst, int 
     }
   }
   return Deliver(out, dst, dstSize);
+}
+
+}  // namespace
+
+// C-style calls: running out of memory is a failed conversion, never an exception.
+int WideCharToMultiByte(UINT, DWORD, LPCWSTR src, int srcLength, LPSTR dst, int dstSize,
+                        LPCSTR defaultChar, LPBOOL usedDefault) {
+  try {
+    return WideToMulti(src, srcLength, dst, dstSize, defaultChar, usedDefault);
+  } catch (const std::bad_alloc&) {
+    lastError = kNotEnoughMemory;
+    return 0;
+  }
+}
+
+int MultiByteToWideChar(UINT, DWORD, LPCSTR src, int srcLength, LPWSTR dst, int dstSize) {
+  try {
+    return MultiToWide(src, srcLength, dst, dstSize);
+  } catch (const std::bad_alloc&) {
+    lastError = kNotEnoughMemory;
+    return 0;
+  }
 }
 
 namespace platform {

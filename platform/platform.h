@@ -65,6 +65,59 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLength, L
 DWORD GetLastError();
 void SetLastError(DWORD error);
 
+using USHORT = std::uint16_t;
+using WORD = std::uint16_t;
+using VARTYPE = std::uint16_t;
+
+constexpr HRESULT DISP_E_BADVARTYPE = static_cast<HRESULT>(0x80020008u);
+constexpr HRESULT DISP_E_BADINDEX = static_cast<HRESULT>(0x8002000Bu);
+constexpr HRESULT DISP_E_ARRAYISLOCKED = static_cast<HRESULT>(0x8002000Du);
+
+enum : VARTYPE { VT_EMPTY = 0, VT_NULL = 1, VT_I4 = 3, VT_BSTR = 8, VT_UI1 = 17, VT_ARRAY = 0x2000 };
+
+struct SAFEARRAYBOUND {
+  ULONG cElements;
+  LONG lLbound;
+};
+
+// One dimension of VT_UI1 elements is all this build supports.
+struct SAFEARRAY {
+  USHORT cDims;
+  USHORT fFeatures;
+  ULONG cbElements;
+  ULONG cLocks;
+  void* pvData;
+  SAFEARRAYBOUND rgsabound[1];
+};
+
+struct VARIANT {
+  VARTYPE vt;
+  WORD wReserved1, wReserved2, wReserved3;
+  union {
+    LONG lVal;
+    BYTE bVal;
+    BSTR bstrVal;
+    SAFEARRAY* parray;
+  };
+};
+
+void VariantInit(VARIANT* v);
+HRESULT VariantClear(VARIANT* v);
+SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, SAFEARRAYBOUND* bounds);
+HRESULT SafeArrayDestroy(SAFEARRAY* array);
+HRESULT SafeArrayPutElement(SAFEARRAY* array, LONG* indices, void* value);
+HRESULT SafeArrayAccessData(SAFEARRAY* array, void** data);
+HRESULT SafeArrayUnaccessData(SAFEARRAY* array);
+UINT SafeArrayGetDim(SAFEARRAY* array);
+HRESULT SafeArrayGetLBound(SAFEARRAY* array, UINT dim, LONG* bound);
+HRESULT SafeArrayGetUBound(SAFEARRAY* array, UINT dim, LONG* bound);
+HRESULT SafeArrayGetVartype(SAFEARRAY* array, VARTYPE* vt);
+
+// A name for a temporary file, malloc'd (the caller frees it). The directory is the first of TMP,
+// TMPDIR, `dir` and /tmp that exists. The file is created empty, exclusively and owner-only, before
+// the name is handed out, so nobody can slip a link in under that name.
+char* _tempnam(const char* dir, const char* prefix);
+
 #endif  // _WIN32
 
 namespace platform {

@@ -43,5 +43,11 @@ check "unwritable output fails" test "$(status_of -o "$work/no/such/dir/x.jpg")"
 check "the message carries E_FAIL" grep -q "0x80004005" err.txt
 check "nothing printed on failure" test ! -s out.txt
 
+run --seed 77 -d 7 -o file.jpg >file.txt 2>/dev/null
+run --seed 77 -d 7 -o - >stdout.jpg 2>stderr.txt
+check "-o - sends the same JPEG bytes to standard output" cmp -s file.jpg stdout.jpg
+check "-o - sends the number to standard error" cmp -s <(tr -d '\r' < file.txt) <(tr -d '\r' < stderr.txt)
+check "-o - leaves no file named -" test ! -e ./-
+
 if [ $failures -ne 0 ]; then echo "$failures check(s) failed"; exit 1; fi
 echo "all checks passed"

@@ -1,0 +1,138 @@
+#include "platform.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+void VariantInit(VARIANT* v) {
+  std::memset(v, 0, sizeof *v);
+  v->vt = VT_EMPTY;
+}
+
+HRESULT VariantClear(VARIANT* v) {
+  if (v == nullptr) return E_INVALIDARG;
+  switch (v->vt) {
+    case VT_EMPTY:
+    case VT_NULL:
+    case VT_I4:
+    case VT_UI1:
+      break;
+    case VT_BSTR:
+      SysFreeString(v->bstrVal);
+      break;
+    case VT_ARRAY | VT_UI1: {
+      const HRESULT hr = SafeArrayDestroy(v->parray);
+      if (FAILED(hr)) return hr;
+      break;
+    }
+    default:
+      return DISP_E_BADVARTYPE;
+  }
+  VariantInit(v);
+  return S_OK;
+}
+
+SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, SAFEARRAYBOUND* bounds) {
+  if (vt != VT_UI1 || dims != 1 || bounds == nullptr) return nullptr;
+  auto* array = static_cast<SAFEARRAY*>(std::calloc(1, sizeof(SAFEARRAY)));
+  if (array == nullptr) return nullptr;
+  array->pvData = std::calloc(bounds[0].cElements > 0 ? bounds[0].cElements : 1, 1);
+  if (array->pvData == nullptr) {
+    std::free(array);
+    return nullptr;
+  }
+  array->cDims = 1;
+  array->cbElements = 1;
+  array->rgsabound[0] = bounds[0];
+  return array;
+}
+
+HRESULT SafeArrayDestroy(SAFEARRAY* array) {
+  if (array == nullptr) return S_OK;
+  if (array->cLocks != 0) return DISP_E_ARRAYISLOCKED;
+  std::free(array->pvData);
+  std::free(array);
+  return S_OK;
+}
+
+HRESULT SafeArrayPutElement(SAFEARRAY* array, LONG* indices, void* value) {
+  if (array == nullptr || indices == nullptr || value == nullptr) return E_INVALIDARG;
+  const long long offset = static_cast<long long>(indices[0]) - array->rgsabound[0].lLbound;
+  if (offset < 0 || offset >= static_cast<long long>(array->rgsabound[0].cElements)) return DISP_E_BADINDEX;
+  static_cast<BYTE*>(array->pvData)[offset] = *static_cast<BYTE*>(value);
+  return S_OK;
+}
+
+HRESULT SafeArrayAccessData(SAFEARRAY* array, void** data) {
+  if (array == nullptr || data == nullptr) return E_INVALIDARG;
+  ++array->cLocks;
+  *data = array->pvData;
+  return S_OK;
+}
+
+HRESULT SafeArrayUnaccessData(SAFEARRAY* array) {
+  if (array == nullptr) return E_INVALIDARG;
+  if (array->cLocks == 0) return E_UNEXPECTED;
+  --array->cLocks;
+  return S_OK;
+}
+
+UINT SafeArrayGetDim(SAFEARRAY* array) { return array != nullptr ? array->cDims : 0; }
+
+HRESULT SafeArrayGetLBound(SAFEARRAY* array, UINT dim, LONG* bound) {
+  if (array == nullptr || bound == nullptr) return E_INVALIDARG;
+  if (dim != 1) return DISP_E_BADINDEX;
+  *bound = array->rgsabound[0].lLbound;
+  return S_OK;
+}
+
+HRESULT SafeArrayGetUBound(SAFEARRAY* array, UINT dim, LONG* bound) {
+  if (array == nullptr || bound == nullptr) return E_INVALIDARG;
+  if (dim != 1) return DISP_E_BADINDEX;
+  *bound = array->rgsabound[0].lLbound + static_cast<LONG>(array->rgsabound[0].cElements) - 1;
+  return S_OK;
+}
+
+HRESULT SafeArrayGetVartype(SAFEARRAY* array, VARTYPE* vt) {
+  if (array == nullptr || vt == nullptr) return E_INVALIDARG;
+  *vt = VT_UI1;
+  return S_OK;
+}
+
+namespace {
+bool IsDirectory(const char* path) {
+  struct stat st;
+  return path != nullptr && *path != '\0' && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+}  // namespace
+
+char* _tempnam(const char* dir, const char* prefix) {
+  const char* chosen = nullptr;
+  const char* const candidates[] = {std::getenv("TMP"), std::getenv("TMPDIR"), dir, "/tmp"};
+  for (const char* candidate : candidates) {
+    if (IsDirectory(candidate)) {
+      chosen = candidate;
+      break;
+    }
+  }
+  if (chosen == nullptr) return nullptr;
+  std::string name = chosen;
+  if (name.back() != '/') name += '/';
+  name += (prefix != nullptr && *prefix != '\0') ? prefix : "vx";
+  name += "XXXXXX";
+  const int fd = mkstemp(&name[0]);  // O_EXCL, mode 0600
+  if (fd == -1) return nullptr;
+  close(fd);
+  char* result = static_cast<char*>(std::malloc(name.size() + 1));
+  if (result == nullptr) {
+    unlink(name.c_str());
+    return nullptr;
+  }
+  std::memcpy(result, name.c_str(), name.size() + 1);
+  return result;
+}
+#endif

@@ -1,0 +1,253 @@
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "component/component.h"
+#include "support/file_stream.h"
+#include "test_support.h"
+
+using testing_support::Bstr;
+using testing_support::Narrow;
+using testing_support::ReadAll;
+using testing_support::TempDir;
+using vexorin::VexorinComponent;
+
+// Allocation failure on demand: when armed, the n-th allocation through operator new fails.
+namespace {
+std::atomic<long> allocationsBeforeFailure{-1};
+}  // namespace
+
+void* operator new(std::size_t n) {
+  long left = allocationsBeforeFailure.load();
+  while (left >= 0) {
+    if (left == 0) throw std::bad_alloc();
+    if (allocationsBeforeFailure.compare_exchange_weak(left, left - 1)) break;
+  }
+  void* p = std::malloc(n > 0 ? n : 1);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+int OpenDescriptors() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (readdir(d) != nullptr) ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+Bytes ArrayBytes(const VARIANT& v) {
+  EXPECT_EQ(v.vt, VT_ARRAY | VT_UI1);
+  EXPECT_EQ(SafeArrayGetDim(v.parray), 1u);
+  LONG lower = -1, upper = -2;
+  SafeArrayGetLBound(v.parray, 1, &lower);
+  SafeArrayGetUBound(v.parray, 1, &upper);
+  EXPECT_EQ(lower, 0);
+  void* data = nullptr;
+  SafeArrayAccessData(v.parray, &data);
+  Bytes out(static_cast<const unsigned char*>(data), static_cast<const unsigned char*>(data) + (upper + 1));
+  SafeArrayUnaccessData(v.parray);
+  return out;
+}
+
+// Every test runs with a private temporary directory, so leftovers can be counted.
+class ImageBytesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tmp = std::getenv("TMP");
+    savedTmp = tmp != nullptr ? tmp : "";
+    hadTmp = tmp != nullptr;
+    setenv("TMP", tempDir.path().c_str(), 1);
+    VariantInit(&image);
+    descriptors = OpenDescriptors();
+  }
+  void TearDown() override {
+    VariantClear(&image);
+    if (hadTmp) {
+      setenv("TMP", savedTmp.c_str(), 1);
+    } else {
+      unsetenv("TMP");
+    }
+    support::SetFileCalls(nullptr);
+    EXPECT_EQ(OpenDescriptors(), descriptors) << "a handle was left open";
+  }
+  void SetState(const char* number, LONG height, LONG noise) {
+    ASSERT_TRUE(SUCCEEDED(component.put_Number(Bstr(std::string(number)).get())));
+    component.put_Height(height);
+    component.put_Noise(noise);
+  }
+  std::size_t Leftovers() const { return tempDir.Entries().size(); }
+
+  TempDir tempDir;
+  TempDir outDir;
+  VexorinComponent component;
+  VARIANT image;
+  std::string savedTmp;
+  bool hadTmp = false;
+  int descriptors = 0;
+};
+
+TEST_F(ImageBytesTest, ReturnsTheFileThatSaveToFileWritesAndLeavesNothing) {
+  const struct {
+    const char* number;
+    LONG height;
+    LONG noise;
+  } cases[] = {{"12345678", 30, 0}, {"1", 20, 0}, {"987654321", 200, 1}, {"00000042", 57, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.number);
+    SetState(c.number, c.height, c.noise);
+    const std::string path = outDir.File("saved.jpg");
+    platform::SeedRandom(2024);
+    ASSERT_EQ(component.SaveToFile(Bstr(path).get()), S_OK);
+    platform::SeedRandom(2024);
+    ASSERT_EQ(component.GetImage(&image), S_OK);
+    const Bytes bytes = ArrayBytes(image);
+    EXPECT_EQ(bytes, ReadAll(path));
+    ASSERT_GT(bytes.size(), 4u);
+    EXPECT_EQ(bytes[0], 0xFF);
+    EXPECT_EQ(bytes[1], 0xD8);
+    EXPECT_EQ(bytes[bytes.size() - 2], 0xFF);
+    EXPECT_EQ(bytes[bytes.size() - 1], 0xD9);
+    EXPECT_EQ(Leftovers(), 0u);
+  }
+  // The smallest picture (10 x 20) is longer than 10 x 20 x 3 bytes and still comes back whole.
+  SetState("7", 20, 0);
+  ASSERT_EQ(component.GetImage(&image), S_OK);
+  EXPECT_GT(ArrayBytes(image).size(), 600u);
+}
+
+TEST_F(ImageBytesTest, SameSeedSameBytesAndStateUnchanged) {
+  SetState("31337", 44, 1);
+  platform::SeedRandom(9);
+  ASSERT_EQ(component.GetImage(&image), S_OK);
+  const Bytes first = ArrayBytes(image);
+  platform::SeedRandom(9);
+  ASSERT_EQ(component.GetImage(&image), S_OK);  // the old array is cleared first
+  EXPECT_EQ(ArrayBytes(image), first);
+  const auto& s = component.State();
+  EXPECT_EQ(s.DigitCount, 5);
+  EXPECT_EQ(s.NumberValue, 31337);
+  EXPECT_EQ(s.Height, 44);
+  EXPECT_EQ(s.Noise, 1);
+}
+
+TEST_F(ImageBytesTest, AStringInTheVariantIsFreedAndReplaced) {
+  image.vt = VT_BSTR;
+  image.bstrVal = SysAllocString(u"previous value");  // the sanitizer build sees it leak if not freed
+  ASSERT_EQ(component.GetImage(&image), S_OK);
+  EXPECT_EQ(image.vt, VT_ARRAY | VT_UI1);
+}
+
+TEST_F(ImageBytesTest, NullOutPointerMakesNoFile) {
+  EXPECT_EQ(component.GetImage(nullptr), E_POINTER);
+  EXPECT_EQ(Leftovers(), 0u);
+}
+
+TEST_F(ImageBytesTest, AVariantThatCannotBeClearedIsRefused) {
+  image.vt = 0x7FFF;
+  EXPECT_EQ(component.GetImage(&image), DISP_E_BADVARTYPE);
+  EXPECT_EQ(Leftovers(), 0u);
+  image.vt = VT_EMPTY;
+}
+
+TEST_F(ImageBytesTest, APictureThatCannotBeDrawnFailsAndLeavesNothing) {
+  SetState("-42", 30, 0);
+  EXPECT_EQ(component.GetImage(&image), E_FAIL);
+  EXPECT_EQ(image.vt, VT_EMPTY);
+  EXPECT_EQ(Leftovers(), 0u);
+}
+
+TEST_F(ImageBytesTest, NoUsableTemporaryDirectory) {
+  // /proc exists but takes no files, even from root.
+  setenv("TMP", "/proc", 1);
+  EXPECT_EQ(component.GetImage(&image), E_FAIL);
+  EXPECT_EQ(image.vt, VT_EMPTY);
+  // A missing TMP falls through to TMPDIR, as the runtime's rule goes.
+  setenv("TMP", (tempDir.path() + "/missing").c_str(), 1);
+  const char* tmpdir = std::getenv("TMPDIR");
+  const std::string savedTmpdir = tmpdir != nullptr ? tmpdir : "";
+  setenv("TMPDIR", tempDir.path().c_str(), 1);
+  EXPECT_EQ(component.GetImage(&image), S_OK);
+  if (tmpdir != nullptr) {
+    setenv("TMPDIR", savedTmpdir.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+  EXPECT_EQ(Leftovers(), 0u);
+}
+
+// Fails the chosen file call; everything else goes to the runtime.
+struct StreamFault {
+  static int failingCall;  // 0 open, 1 read, 2 close
+  static int open(const char* p, int f, int m) {
+    return failingCall == 0 ? -1 : support::RuntimeFileCalls().open(p, f, m);
+  }
+  static int read(int h, void* b, unsigned n) {
+    return failingCall == 1 ? -1 : support::RuntimeFileCalls().read(h, b, n);
+  }
+  static int close(int h) {
+    const int r = support::RuntimeFileCalls().close(h);
+    return failingCall == 2 ? -1 : r;
+  }
+};
+int StreamFault::failingCall = -1;
+
+TEST_F(ImageBytesTest, StreamFailuresGiveTheirCodesAndLeaveNothing) {
+  const support::FileCalls faulty = {StreamFault::open, StreamFault::read, support::RuntimeFileCalls().lseek,
+                                     StreamFault::close, support::RuntimeFileCalls().write};
+  const struct {
+    int call;
+    HRESULT expected;
+  } cases[] = {{0, static_cast<HRESULT>(0x8007006E)}, {1, static_cast<HRESULT>(0x8007001E)}, {2, E_FAIL}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.call);
+    StreamFault::failingCall = c.call;
+    support::SetFileCalls(&faulty);
+    EXPECT_EQ(component.GetImage(&image), c.expected);
+    support::SetFileCalls(nullptr);
+    EXPECT_EQ(image.vt, VT_EMPTY);
+    EXPECT_EQ(Leftovers(), 0u);
+  }
+}
+
+TEST_F(ImageBytesTest, EveryAllocationFailureIsAFailureThatLeavesNothing) {
+  int failures = 0;
+  for (long n = 0; n < 10000; ++n) {
+    allocationsBeforeFailure.store(n);
+    const HRESULT hr = component.GetImage(&image);
+    allocationsBeforeFailure.store(-1);
+    ASSERT_EQ(Leftovers(), 0u) << "allocation " << n;
+    if (SUCCEEDED(hr)) {
+      EXPECT_EQ(image.vt, VT_ARRAY | VT_UI1);
+      EXPECT_GT(failures, 0) << "no allocation was failed";
+      return;
+    }
+    ++failures;
+    EXPECT_EQ(image.vt, VT_EMPTY) << "allocation " << n;
+  }
+  FAIL() << "GetImage never succeeded";
+}
+
+TEST_F(ImageBytesTest, SoakLeavesNoFileAndNoHandle) {
+  SetState("123456", 30, 1);
+  for (int i = 0; i < 3000; ++i) {
+    ASSERT_EQ(component.GetImage(&image), S_OK) << i;
+  }
+  EXPECT_EQ(Leftovers(), 0u);
+}
+
+}  // namespace

@@ -2,7 +2,8 @@
 // deleted on every path out.
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
+#include <cstring>
+#include <memory>
 
 #include "component/component.h"
 #include "platform/text.h"
@@ -79,22 +80,36 @@ HRESULT VexorinComponent::GetImageBody(VARIANT* retVal) {
     if (FAILED(saved)) return saved;
   }
 
-  std::vector<BYTE> bytes;
+  // Room for width x Height x 3 bytes to begin with, doubled whenever the file is longer (small
+  // pictures are: the tables alone take 623 bytes).
   std::size_t pixels = 0;
-  if (PictureBytes(width, state_.Height, pixels)) bytes.reserve(pixels * 3);
+  std::size_t capacity = PictureBytes(width, state_.Height, pixels) ? pixels * 3 : 0;
+  if (capacity < 4096) capacity = 4096;
+  std::unique_ptr<BYTE[]> bytes(new BYTE[capacity]);
+  std::size_t count = 0;
   {
     support::XFileInStream stream(temporary.name(), 8192);
+    BYTE* out = bytes.get();  // a local, so the loop keeps it in a register
     std::uint8_t b = 0;
-    while (stream.ReadByte(b).good()) bytes.push_back(b);
+    while (stream.ReadByte(b).good()) {
+      if (count == capacity) {
+        if (capacity > 0x3FFFFFFFu) return E_FAIL;  // a file the array could not count
+        std::unique_ptr<BYTE[]> larger(new BYTE[capacity * 2]);
+        std::memcpy(larger.get(), bytes.get(), count);
+        bytes = std::move(larger);
+        capacity *= 2;
+        out = bytes.get();
+      }
+      out[count++] = b;
+    }
   }
-  if (bytes.size() > 0x7FFFFFFFu) return E_FAIL;
 
   SAFEARRAYBOUND bound;
-  bound.cElements = static_cast<ULONG>(bytes.size());
+  bound.cElements = static_cast<ULONG>(count);
   bound.lLbound = 0;
   SafeArrayOwner array(SafeArrayCreate(VT_UI1, 1, &bound));
   if (array.get() == nullptr) return E_FAIL;
-  for (LONG index = 0; index < static_cast<LONG>(bytes.size()); ++index) {
+  for (LONG index = 0; index < static_cast<LONG>(count); ++index) {
     const HRESULT put = SafeArrayPutElement(array.get(), &index, &bytes[static_cast<std::size_t>(index)]);
     if (FAILED(put)) return put;
   }

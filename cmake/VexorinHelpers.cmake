@@ -13,4 +13,13 @@ function(vexorin_add_test name)
   target_compile_definitions(${name} PRIVATE VEXORIN_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data")
   vexorin_warnings(${name})
   add_test(NAME ${name} COMMAND ${name})
+  vexorin_test_environment(${name})
+endfunction()
+
+# Windows tests run under Wine in the build tree's own 32-bit prefix.
+function(vexorin_test_environment test)
+  if(WIN32)
+    set_tests_properties(${test} PROPERTIES ENVIRONMENT
+      "WINEARCH=win32;WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=")
+  endif()
 endfunction()

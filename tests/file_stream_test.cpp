@@ -1,6 +1,3 @@
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -39,15 +36,6 @@ Bytes Pattern(std::size_t n) {
   return b;
 }
 
-int OpenDescriptors() {
-  int n = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d) != nullptr) ++n;
-    closedir(d);
-  }
-  return n;
-}
-
 // Fault injection through the seam: counts every call and fails the chosen one.
 enum class Call { None, Open, Read, Lseek, Close, Write };
 struct Faults {
@@ -84,11 +72,11 @@ class FileStreamTest : public ::testing::Test {
   void SetUp() override {
     faults = Faults();
     support::SetFileCalls(&kCountingCalls);
-    descriptors = OpenDescriptors();
+    descriptors = testing_support::OpenFileHandles();
   }
   void TearDown() override {
     support::SetFileCalls(nullptr);
-    EXPECT_EQ(OpenDescriptors(), descriptors) << "a handle was left open";
+    EXPECT_EQ(testing_support::OpenFileHandles(), descriptors) << "a handle was left open";
   }
 
   TempDir dir;

@@ -1,5 +1,3 @@
-#include <sys/stat.h>
-
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -252,7 +250,13 @@ TEST_F(JpegOutputTest, LibraryLimitLeavesAnEmptyFile) {
   // 9 digits at height 14556 are 65502 pixels wide, past the library's 65500.
   SetState("123456789", 14556, 0);
   const std::string path = dir.File("wide.jpg");
-  EXPECT_EQ(Save(path), E_FAIL);
+  const HRESULT hr = Save(path);
+  if (sizeof(void*) == 4 && hr == E_POINTER) {
+    // A 32-bit process may not find 953 MB for the canvas: refused before any file is made.
+    EXPECT_FALSE(Exists(path));
+    return;
+  }
+  EXPECT_EQ(hr, E_FAIL);
   ASSERT_TRUE(Exists(path));
   EXPECT_TRUE(ReadAll(path).empty());
 }

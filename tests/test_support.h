@@ -1,52 +1,57 @@
-// Helpers shared by the native test suites.
+// Helpers shared by the test suites, on Linux and on Windows (under Wine).
 #pragma once
-
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "platform/text.h"
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <dirent.h>
+#endif
+
 namespace testing_support {
+
+namespace fs = std::filesystem;
 
 // A private directory, removed with its files at the end of the test.
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = "/tmp/vexorin-test-XXXXXX";
-    if (mkdtemp(&pattern[0]) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const fs::path candidate = fs::temp_directory_path() / ("vexorin-test-" + std::to_string(random() % 1000000000));
+      std::error_code ec;
+      if (fs::create_directory(candidate, ec)) {
+        path_ = candidate.string();
+        return;
+      }
+    }
+    throw std::runtime_error("no private temporary directory");
   }
   ~TempDir() {
-    for (const std::string& name : Entries()) {
-      std::string full = path_ + "/" + name;
-      chmod(full.c_str(), 0700);
-      if (std::remove(full.c_str()) != 0) rmdir(full.c_str());
-    }
-    rmdir(path_.c_str());
+    std::error_code ec;
+    fs::remove_all(path_, ec);
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  std::string File(const std::string& name) const { return (fs::path(path_) / name).string(); }
   std::vector<std::string> Entries() const {
     std::vector<std::string> names;
-    if (DIR* d = opendir(path_.c_str())) {
-      while (dirent* e = readdir(d)) {
-        const std::string n = e->d_name;
-        if (n != "." && n != "..") names.push_back(n);
-      }
-      closedir(d);
-    }
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(path_, ec)) names.push_back(e.path().filename().string());
     return names;
   }
 
@@ -54,8 +59,10 @@ class TempDir {
   std::string path_;
 };
 
+// BSTRs from UTF-16 text; OLECHAR is 16 bits on every build (wchar_t on Windows).
 inline platform::unique_bstr Bstr(const std::u16string& text) {
-  return platform::unique_bstr(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+  return platform::unique_bstr(
+      SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()), static_cast<UINT>(text.size())));
 }
 
 inline platform::unique_bstr Bstr(const std::string& narrow) {
@@ -69,8 +76,8 @@ inline std::string Narrow(BSTR text) {
 }
 
 inline bool Exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
+  std::error_code ec;
+  return fs::exists(path, ec);
 }
 
 inline std::vector<unsigned char> ReadAll(const std::string& path) {
@@ -86,6 +93,63 @@ inline std::uint64_t Fnv1a(const unsigned char* data, std::size_t n) {
   }
   return h;
 }
+
+// Open file handles of the runtime (descriptors on Linux, CRT file handles on Windows).
+inline int OpenFileHandles() {
+  int n = 0;
+#ifdef _WIN32
+  for (int fd = 0; fd < 2048; ++fd) {
+    if (_get_osfhandle(fd) != -1) ++n;
+  }
+#else
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (readdir(d) != nullptr) ++n;
+    closedir(d);
+  }
+#endif
+  return n;
+}
+
+inline void SetEnv(const char* name, const std::string& value) {
+#ifdef _WIN32
+  _putenv_s(name, value.c_str());
+#else
+  setenv(name, value.c_str(), 1);
+#endif
+}
+
+inline void UnsetEnv(const char* name) {
+#ifdef _WIN32
+  _putenv_s(name, "");
+#else
+  unsetenv(name);
+#endif
+}
+
+// Sets an environment variable for a scope and puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    const char* old = std::getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    SetEnv(name, value);
+  }
+  ~ScopedEnv() {
+    if (had_) {
+      SetEnv(name_, old_);
+    } else {
+      UnsetEnv(name_);
+    }
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool had_ = false;
+};
 
 // An independent copy of the classic 15-bit generator, to predict the component's draws.
 class ReferenceRandom {

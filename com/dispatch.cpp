@@ -1,0 +1,188 @@
+#include "com/dispatch.h"
+
+#include <atomic>
+#include <new>
+
+#include "com/server_module.h"
+#include "vexorin_h.h"
+
+namespace com {
+
+namespace {
+
+struct NameEntry {
+  BSTR name;
+  UINT length;
+  DISPID id;
+};
+
+// Published only when complete; read without a lock on the fast path.
+std::atomic<ITypeInfo*> cachedTypeInfo{nullptr};
+std::atomic<NameEntry*> nameCache{nullptr};
+UINT nameCount = 0;
+
+void ReleaseTypeInfoCache(void*) {
+  if (ITypeInfo* info = cachedTypeInfo.exchange(nullptr)) info->Release();
+  if (NameEntry* names = nameCache.exchange(nullptr)) {
+    for (UINT i = 0; i < nameCount; ++i) SysFreeString(names[i].name);
+    delete[] names;
+  }
+  nameCount = 0;
+}
+
+void BuildNameCache(ITypeInfo* info) {
+  TYPEATTR* attributes = nullptr;
+  if (FAILED(info->GetTypeAttr(&attributes))) return;
+  const UINT count = attributes->cFuncs;
+  auto* names = new (std::nothrow) NameEntry[count];
+  if (names == nullptr) {
+    info->ReleaseTypeAttr(attributes);
+    return;
+  }
+  for (UINT i = 0; i < count; ++i) names[i] = {nullptr, 0, DISPID_UNKNOWN};
+  for (UINT i = 0; i < count; ++i) {
+    FUNCDESC* function = nullptr;
+    if (FAILED(info->GetFuncDesc(i, &function))) continue;
+    BSTR name = nullptr;
+    if (SUCCEEDED(info->GetDocumentation(function->memid, &name, nullptr, nullptr, nullptr)) && name != nullptr) {
+      names[i] = {name, SysStringLen(name), function->memid};
+      name = nullptr;
+    }
+    SysFreeString(name);
+    info->ReleaseFuncDesc(function);
+  }
+  nameCount = count;
+  nameCache.store(names);
+  info->ReleaseTypeAttr(attributes);
+}
+
+}  // namespace
+
+HRESULT EnsureTypeInfo(LCID locale, ITypeInfo** typeInfo) {
+  ITypeInfo* info = cachedTypeInfo.load();
+  if (info != nullptr && nameCache.load() != nullptr) {
+    *typeInfo = info;
+    return S_OK;
+  }
+  ServerModule& module = Module();
+  EnterCriticalSection(&module.moduleLock);
+  HRESULT hr = S_OK;
+  if (cachedTypeInfo.load() == nullptr) {
+    ITypeLib* library = nullptr;
+    hr = LoadRegTypeLib(LIBID_corvathLib, 2, 0, locale, &library);
+    if (SUCCEEDED(hr)) {
+      ITypeInfo* loaded = nullptr;
+      hr = library->GetTypeInfoOfGuid(IID_IVexorin, &loaded);
+      if (SUCCEEDED(hr)) {
+        ITypeInfo2* richer = nullptr;
+        if (SUCCEEDED(loaded->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(&richer)))) {
+          loaded->Release();
+          loaded = richer;
+        }
+        cachedTypeInfo.store(loaded);
+        AddTermination(ReleaseTypeInfoCache, nullptr);
+      }
+      library->Release();
+    }
+  }
+  info = cachedTypeInfo.load();
+  if (info != nullptr && nameCache.load() == nullptr) BuildNameCache(info);
+  LeaveCriticalSection(&module.moduleLock);
+  *typeInfo = info;
+  return info != nullptr ? S_OK : hr;
+}
+
+HRESULT DispatchGetTypeInfoCount(UINT* count) {
+  if (count == nullptr) return E_POINTER;
+  *count = 1;
+  return S_OK;
+}
+
+HRESULT DispatchGetTypeInfo(LCID locale, ITypeInfo** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  ITypeInfo* info = nullptr;
+  const HRESULT hr = EnsureTypeInfo(locale, &info);
+  if (FAILED(hr)) return hr;
+  info->AddRef();
+  *out = info;
+  return S_OK;
+}
+
+HRESULT DispatchGetIDsOfNames(LPOLESTR* names, UINT count, LCID locale, DISPID* ids) {
+  ITypeInfo* info = nullptr;
+  const HRESULT hr = EnsureTypeInfo(locale, &info);
+  if (FAILED(hr)) return hr;
+  const NameEntry* cache = nameCache.load();
+  if (cache != nullptr && count == 1 && names != nullptr && names[0] != nullptr && ids != nullptr) {
+    UINT length = 0;
+    while (names[0][length] != 0) ++length;
+    for (UINT i = nameCount; i-- > 0;) {  // last to first, exact and case-sensitive
+      if (cache[i].length == length && cache[i].name != nullptr &&
+          memcmp(cache[i].name, names[0], length * sizeof(OLECHAR)) == 0) {
+        ids[0] = cache[i].id;
+        return S_OK;
+      }
+    }
+  }
+  return info->GetIDsOfNames(names, count, ids);
+}
+
+HRESULT DispatchInvoke(IDispatch* self, DISPID id, LCID locale, WORD flags, DISPPARAMS* params,
+                       VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
+  ITypeInfo* info = nullptr;
+  const HRESULT hr = EnsureTypeInfo(locale, &info);
+  if (FAILED(hr)) return hr;
+  return info->Invoke(self, id, flags, params, result, exception, argumentError);
+}
+
+HRESULT ReportError(REFCLSID classId, const char* description, DWORD helpContext,
+                    const char* helpFile, REFIID iid, HRESULT hr) {
+  if (description == nullptr) return E_POINTER;
+  const UINT codePage = platform::ConversionCodePage();
+  auto widen = [codePage](const char* text) -> BSTR {
+    const int n = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
+    if (n <= 0) return nullptr;
+    BSTR out = SysAllocStringLen(nullptr, static_cast<UINT>(n - 1));
+    if (out != nullptr && MultiByteToWideChar(codePage, 0, text, -1, out, n) != n) {
+      SysFreeString(out);
+      out = nullptr;
+    }
+    return out;
+  };
+  BSTR wideDescription = widen(description);
+  if (wideDescription == nullptr) return E_OUTOFMEMORY;
+  BSTR wideHelpFile = nullptr;
+  if (helpFile != nullptr) {
+    wideHelpFile = widen(helpFile);
+    if (wideHelpFile == nullptr) {
+      SysFreeString(wideDescription);
+      return E_OUTOFMEMORY;
+    }
+  }
+  ICreateErrorInfo* create = nullptr;
+  if (SUCCEEDED(CreateErrorInfo(&create))) {
+    create->SetGUID(iid);
+    LPOLESTR progId = nullptr;
+    if (SUCCEEDED(ProgIDFromCLSID(classId, &progId)) && progId != nullptr) {
+      create->SetSource(progId);
+      CoTaskMemFree(progId);
+    }
+    if (helpContext != 0 && wideHelpFile != nullptr) {
+      create->SetHelpContext(helpContext);
+      create->SetHelpFile(wideHelpFile);
+    }
+    create->SetDescription(wideDescription);
+    IErrorInfo* info = nullptr;
+    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
+      SetErrorInfo(0, info);
+      info->Release();
+    }
+    create->Release();
+  }
+  SysFreeString(wideDescription);
+  SysFreeString(wideHelpFile);
+  return hr == 0 ? DISP_E_EXCEPTION : hr;
+}
+
+}  // namespace com

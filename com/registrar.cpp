@@ -1,0 +1,199 @@
+#include "com/registrar.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "com/registry_script.h"
+#include "com/server_module.h"
+
+namespace com {
+
+namespace {
+
+using registry_script::Key;
+
+HRESULT FromWin32(LONG error) { return error == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(error); }
+
+// The module's full path through the 8-bit call; 0x8007007A when it fills the buffer.
+HRESULT ModulePath(HINSTANCE module, std::string& path) {
+  char buffer[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(module, buffer, MAX_PATH);
+  if (n == 0) return HRESULT_FROM_WIN32(GetLastError());
+  if (n >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+  path.assign(buffer, n);
+  return S_OK;
+}
+
+std::string GuidText(REFGUID guid) {
+  char text[40];
+  std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", static_cast<unsigned long>(guid.Data1),
+            guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4],
+            guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+  return text;
+}
+
+// The script as stored, read from the module file opened as data.
+HRESULT LoadScript(const std::string& path, UINT id, std::string& script) {
+  HMODULE data = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (data == nullptr) return HRESULT_FROM_WIN32(GetLastError());
+  HRESULT hr = HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND);
+  if (HRSRC resource = FindResourceA(data, MAKEINTRESOURCEA(id), "REGISTRY")) {
+    const DWORD size = SizeofResource(data, resource);
+    HGLOBAL loaded = LoadResource(data, resource);
+    const char* bytes = loaded != nullptr ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+    if (bytes != nullptr) {
+      script.assign(bytes, size);
+      hr = S_OK;
+    }
+  }
+  FreeLibrary(data);
+  return hr;
+}
+
+HKEY RootKey(const std::string& name) {
+  const std::string n = name;
+  if (n == "HKCR" || n == "HKEY_CLASSES_ROOT") return HKEY_CLASSES_ROOT;
+  if (n == "HKCU" || n == "HKEY_CURRENT_USER") return HKEY_CURRENT_USER;
+  if (n == "HKLM" || n == "HKEY_LOCAL_MACHINE") return HKEY_LOCAL_MACHINE;
+  return nullptr;
+}
+
+LONG SetString(HKEY key, const char* name, const std::string& data) {
+  return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                        static_cast<DWORD>(data.size() + 1));
+}
+
+HRESULT RegisterKey(HKEY parent, const Key& key) {
+  if (key.forceRemove) RegDeleteTreeA(parent, key.name.c_str());  // absent is fine
+  HKEY handle = nullptr;
+  LONG error = RegCreateKeyExA(parent, key.name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr);
+  if (error != ERROR_SUCCESS) return FromWin32(error);
+  HRESULT hr = S_OK;
+  if (key.hasDefault) hr = FromWin32(SetString(handle, nullptr, key.defaultValue));
+  for (std::size_t i = 0; SUCCEEDED(hr) && i < key.values.size(); ++i) {
+    hr = FromWin32(SetString(handle, key.values[i].name.c_str(), key.values[i].data));
+  }
+  for (std::size_t i = 0; SUCCEEDED(hr) && i < key.children.size(); ++i) hr = RegisterKey(handle, key.children[i]);
+  RegCloseKey(handle);
+  return hr;
+}
+
+// Children before parents; what is already absent is no failure.
+HRESULT UnregisterKey(HKEY parent, const Key& key) {
+  HKEY handle = nullptr;
+  LONG error = RegOpenKeyExA(parent, key.name.c_str(), 0, KEY_ALL_ACCESS, &handle);
+  if (error == ERROR_FILE_NOT_FOUND) return S_OK;
+  if (error != ERROR_SUCCESS) return FromWin32(error);
+  HRESULT hr = S_OK;
+  for (std::size_t i = 0; SUCCEEDED(hr) && i < key.children.size(); ++i) hr = UnregisterKey(handle, key.children[i]);
+  for (std::size_t i = 0; SUCCEEDED(hr) && i < key.values.size(); ++i) {
+    error = RegDeleteValueA(handle, key.values[i].name.c_str());
+    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) hr = FromWin32(error);
+  }
+  RegCloseKey(handle);
+  if (FAILED(hr) || key.noRemove) return hr;
+  error = RegDeleteKeyA(parent, key.name.c_str());
+  return error == ERROR_FILE_NOT_FOUND ? S_OK : FromWin32(error);
+}
+
+}  // namespace
+
+HRESULT RunRegistryScript(HINSTANCE module, UINT id, bool doRegister) {
+  std::string path;
+  HRESULT hr = ModulePath(module, path);
+  if (FAILED(hr)) return hr;
+  std::string script;
+  hr = LoadScript(path, id, script);
+  if (FAILED(hr)) return hr;
+  const std::string quotedPath = registry_script::DoubleApostrophes(path);
+  script = registry_script::Substitute(
+      script, {{"APPID", GuidText(kAppId)}, {"MODULE", quotedPath}, {"MODULE_RAW", quotedPath}});
+  std::vector<registry_script::RootBlock> blocks;
+  std::string error;
+  if (!registry_script::Parse(script, blocks, error)) return DISP_E_EXCEPTION;
+  for (const auto& block : blocks) {
+    const HKEY root = RootKey(block.root);
+    if (root == nullptr) return E_INVALIDARG;
+    for (const Key& key : block.keys) {
+      hr = doRegister ? RegisterKey(root, key) : UnregisterKey(root, key);
+      if (FAILED(hr)) break;
+    }
+    if (FAILED(hr)) {
+      // A registration that failed part-way is undone, block and all, before the failure returns.
+      if (doRegister) {
+        for (const Key& key : block.keys) UnregisterKey(root, key);
+      }
+      return hr;
+    }
+  }
+  return S_OK;
+}
+
+namespace {
+
+HRESULT LoadModuleTypeLib(HINSTANCE module, std::wstring& loadedFrom, ITypeLib** library) {
+  std::string path;
+  HRESULT hr = ModulePath(module, path);
+  if (FAILED(hr)) return hr;
+  auto widen = [](const std::string& text) {
+    const UINT codePage = platform::ConversionCodePage();
+    const int n = MultiByteToWideChar(codePage, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring out(n > 0 ? static_cast<std::size_t>(n) : 1, L'\0');
+    if (n > 0) MultiByteToWideChar(codePage, 0, text.c_str(), -1, &out[0], n);
+    out.resize(wcslen(out.c_str()));
+    return out;
+  };
+  loadedFrom = widen(path);
+  hr = LoadTypeLib(loadedFrom.c_str(), library);
+  if (SUCCEEDED(hr)) return hr;
+  const std::size_t dot = path.find_last_of('.');
+  const std::size_t separator = path.find_last_of("\\/:");
+  if (dot != std::string::npos && (separator == std::string::npos || dot > separator)) path.resize(dot);
+  path += ".tlb";
+  loadedFrom = widen(path);
+  return LoadTypeLib(loadedFrom.c_str(), library);
+}
+
+}  // namespace
+
+HRESULT RegisterModuleTypeLib(HINSTANCE module) {
+  std::wstring path;
+  ITypeLib* library = nullptr;
+  HRESULT hr = LoadModuleTypeLib(module, path, &library);
+  if (FAILED(hr)) return hr;
+  std::wstring helpDirectory = path;
+  const std::size_t cut = helpDirectory.find_last_of(L"\\/:");
+  helpDirectory.resize(cut == std::wstring::npos ? 0 : cut + 1);
+  hr = RegisterTypeLib(library, &path[0], helpDirectory.empty() ? nullptr : &helpDirectory[0]);
+  library->Release();
+  return hr;
+}
+
+HRESULT UnregisterModuleTypeLib(HINSTANCE module) {
+  std::wstring path;
+  ITypeLib* library = nullptr;
+  HRESULT hr = LoadModuleTypeLib(module, path, &library);
+  if (FAILED(hr)) return hr;
+  TLIBATTR* attributes = nullptr;
+  hr = library->GetLibAttr(&attributes);
+  if (SUCCEEDED(hr)) {
+    hr = UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
+                           attributes->lcid, attributes->syskind);
+    if (FAILED(hr)) {
+      // Already unregistered is no failure, as for the registry scripts' absent keys.
+      char key[96];
+      std::snprintf(key, sizeof key, "TypeLib\\%s\\%x.%x", GuidText(attributes->guid).c_str(),
+                    attributes->wMajorVerNum, attributes->wMinorVerNum);
+      HKEY handle = nullptr;
+      const LONG error = RegOpenKeyExA(HKEY_CLASSES_ROOT, key, 0, KEY_READ, &handle);
+      if (error == ERROR_FILE_NOT_FOUND) hr = S_OK;
+      if (handle != nullptr) RegCloseKey(handle);
+    }
+    library->ReleaseTLibAttr(attributes);
+  }
+  library->Release();
+  return hr;
+}
+
+}  // namespace com

@@ -1,0 +1,139 @@
+// The DLL's entry point, its four exports and the module-level records.
+#include "com/server_module.h"
+
+#include <iterator>
+#include <new>
+
+#include "com/class_object.h"
+#include "com/registrar.h"
+#include "vexorin_h.h"
+#include "com/vexorin_object.h"
+
+namespace com {
+
+const CLSID kClassId = {0xE3D03CDB, 0xB405, 0x4350, {0x8B, 0x9A, 0x29, 0xBE, 0xA8, 0x87, 0x3B, 0x1C}};
+const GUID kAppId = {0x625E6AD9, 0x9949, 0x46FE, {0x83, 0x9D, 0xD6, 0x37, 0x7C, 0x2B, 0xB7, 0xC6}};
+
+namespace {
+
+constexpr UINT kAppIdScript = 101;
+constexpr UINT kClassScript = 103;
+
+ServerModule module = {};
+
+struct ClassEntry {
+  const CLSID* classId;
+  UINT registryScript;
+  InstanceCreator creator;
+  IUnknown* cachedClassObject;
+};
+
+struct ClassTable {
+  CRITICAL_SECTION section;  // serialises creation of cached class objects
+  bool sectionReady;
+  HINSTANCE module;
+  ClassEntry entries[1];
+};
+
+ClassTable classTable = {{}, false, nullptr, {{&kClassId, kClassScript, CVexorin::CreateInstance, nullptr}}};
+
+void ProcessAttach(HINSTANCE instance) {
+  classTable.module = instance;
+  classTable.sectionReady = InitializeCriticalSectionAndSpinCount(&classTable.section, 0) != FALSE;
+  module.instance = instance;
+  module.lockCount = 0;
+  module.termination = nullptr;
+  module.initFailed = !classTable.sectionReady || !InitializeCriticalSectionAndSpinCount(&module.moduleLock, 0);
+}
+
+void ProcessDetach() {
+  if (!module.initFailed) {
+    for (TerminationEntry* e = module.termination; e != nullptr;) {
+      TerminationEntry* next = e->next;
+      e->function(e->argument);
+      delete e;
+      e = next;
+    }
+    module.termination = nullptr;
+    DeleteCriticalSection(&module.moduleLock);
+  }
+  for (ClassEntry& entry : classTable.entries) {
+    if (entry.cachedClassObject != nullptr) {
+      entry.cachedClassObject->Release();
+      entry.cachedClassObject = nullptr;
+    }
+  }
+  if (classTable.sectionReady) DeleteCriticalSection(&classTable.section);
+  module.shutDown = true;
+}
+
+}  // namespace
+
+ServerModule& Module() { return module; }
+LONG ModuleLock() { return InterlockedIncrement(&module.lockCount); }
+LONG ModuleUnlock() { return InterlockedDecrement(&module.lockCount); }
+
+bool AddTermination(void (*function)(void*), void* argument) {
+  auto* entry = new (std::nothrow) TerminationEntry{function, argument, module.termination};
+  if (entry == nullptr) return false;
+  module.termination = entry;
+  return true;
+}
+
+}  // namespace com
+
+using com::classTable;
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    DisableThreadLibraryCalls(instance);
+    com::ProcessAttach(instance);
+    return com::Module().initFailed ? FALSE : TRUE;
+  }
+  if (reason == DLL_PROCESS_DETACH) com::ProcessDetach();
+  return TRUE;
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID classId, REFIID iid, LPVOID* out) {
+  if (com::Module().shutDown) return E_UNEXPECTED;
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  for (auto& entry : com::classTable.entries) {
+    if (!IsEqualCLSID(classId, *entry.classId)) continue;
+    HRESULT hr = S_OK;
+    if (entry.cachedClassObject == nullptr) {
+      EnterCriticalSection(&com::classTable.section);
+      if (entry.cachedClassObject == nullptr) {  // tested again under the lock
+        void* created = nullptr;
+        hr = com::ClassObject::Create(entry.creator, IID_IUnknown, &created);
+        if (SUCCEEDED(hr)) entry.cachedClassObject = static_cast<IUnknown*>(created);
+      }
+      LeaveCriticalSection(&com::classTable.section);
+    }
+    if (entry.cachedClassObject != nullptr) hr = entry.cachedClassObject->QueryInterface(iid, out);
+    if (*out == nullptr && SUCCEEDED(hr)) hr = CLASS_E_CLASSNOTAVAILABLE;
+    return hr;
+  }
+  return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return com::Module().lockCount == 0 ? S_OK : S_FALSE; }
+
+extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
+  HRESULT hr = com::RunRegistryScript(com::Module().instance, com::kAppIdScript, true);
+  for (std::size_t i = 0; SUCCEEDED(hr) && i < std::size(com::classTable.entries); ++i) {
+    hr = com::RunRegistryScript(com::Module().instance, com::classTable.entries[i].registryScript, true);
+  }
+  if (SUCCEEDED(hr)) hr = com::RegisterModuleTypeLib(com::Module().instance);
+  return FAILED(hr) ? hr : S_OK;
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
+  HRESULT hr = S_OK;
+  for (std::size_t i = 0; SUCCEEDED(hr) && i < std::size(com::classTable.entries); ++i) {
+    hr = com::RunRegistryScript(com::Module().instance, com::classTable.entries[i].registryScript, false);
+  }
+  if (SUCCEEDED(hr)) hr = com::UnregisterModuleTypeLib(com::Module().instance);
+  if (SUCCEEDED(hr)) hr = com::RunRegistryScript(com::Module().instance, com::kAppIdScript, false);
+  return FAILED(hr) ? hr : S_OK;
+}

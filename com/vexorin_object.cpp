@@ -1,0 +1,169 @@
+#include "com/vexorin_object.h"
+
+#include <new>
+
+#include "com/dispatch.h"
+#include "com/server_module.h"
+
+namespace com {
+
+namespace {
+
+// The host's page context, known by its published identifier; of it only get_Request is called.
+const IID kIidScriptingContext = {0xD97A6DA0, 0xA868, 0x11CF, {0x83, 0xAE, 0x00, 0xB0, 0xC9, 0x0C, 0x2B, 0xD8}};
+
+struct IScriptingContext : public IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE get_Request(IUnknown** request) = 0;  // the first own member
+};
+
+constexpr LONG kDestroying = static_cast<LONG>(0xC0000001u);
+
+}  // namespace
+
+// The aggregated form: its own non-delegating IUnknown and count, around a contained object whose
+// IUnknown methods go to the controlling object.
+class AggregatedVexorin final : public IUnknown {
+ public:
+  explicit AggregatedVexorin(IUnknown* outer) : contained_(outer) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown)) {
+      *out = static_cast<IUnknown*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return contained_.InternalQueryInterface(iid, out);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs_); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG refs = --refs_;
+    if (refs == 0) {
+      refs_ = kDestroying;
+      delete this;
+    }
+    return static_cast<ULONG>(refs);
+  }
+
+ private:
+  LONG refs_ = 0;
+  CVexorin contained_;
+};
+
+CVexorin::CVexorin(IUnknown* outer) : outer_(outer) { ModuleLock(); }
+
+CVexorin::~CVexorin() {
+  refs_ = kDestroying;  // reference calls during tear-down never reach 0 again
+  ModuleUnlock();
+  if (request_ != nullptr) {
+    IUnknown* request = request_;
+    request_ = nullptr;
+    request->Release();
+  }
+}
+
+HRESULT CVexorin::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  if (outer != nullptr) {
+    if (!IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+    auto* aggregated = new (std::nothrow) AggregatedVexorin(outer);
+    if (aggregated == nullptr) return E_OUTOFMEMORY;
+    const HRESULT hr = aggregated->QueryInterface(iid, out);
+    if (FAILED(hr)) delete aggregated;
+    return hr;
+  }
+  auto* object = new (std::nothrow) CVexorin(nullptr);  // constructs the state with its defaults
+  if (object == nullptr) return E_OUTOFMEMORY;
+  const HRESULT hr = object->InternalQueryInterface(iid, out);
+  if (FAILED(hr)) delete object;
+  return hr;
+}
+
+HRESULT CVexorin::InternalQueryInterface(REFIID iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  IUnknown* answer = nullptr;
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IVexorin) || IsEqualIID(iid, IID_IDispatch)) {
+    answer = static_cast<IVexorin*>(this);
+  } else if (IsEqualIID(iid, IID_ISupportErrorInfo)) {
+    answer = static_cast<ISupportErrorInfo*>(this);
+  } else {
+    return E_NOINTERFACE;
+  }
+  answer->AddRef();  // goes to the controlling object when aggregated
+  *out = answer;
+  return S_OK;
+}
+
+ULONG CVexorin::InternalAddRef() { return static_cast<ULONG>(++refs_); }
+
+ULONG CVexorin::InternalRelease() {
+  const LONG refs = --refs_;
+  if (refs == 0) delete this;
+  return static_cast<ULONG>(refs);
+}
+
+HRESULT CVexorin::QueryInterface(REFIID iid, void** out) {
+  return outer_ != nullptr ? outer_->QueryInterface(iid, out) : InternalQueryInterface(iid, out);
+}
+ULONG CVexorin::AddRef() { return outer_ != nullptr ? outer_->AddRef() : InternalAddRef(); }
+ULONG CVexorin::Release() { return outer_ != nullptr ? outer_->Release() : InternalRelease(); }
+
+HRESULT CVexorin::GetTypeInfoCount(UINT* count) { return DispatchGetTypeInfoCount(count); }
+HRESULT CVexorin::GetTypeInfo(UINT, LCID locale, ITypeInfo** out) { return DispatchGetTypeInfo(locale, out); }
+HRESULT CVexorin::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) {
+  return DispatchGetIDsOfNames(names, count, locale, ids);
+}
+HRESULT CVexorin::Invoke(DISPID id, REFIID, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
+                         EXCEPINFO* exception, UINT* argumentError) {
+  return DispatchInvoke(static_cast<IVexorin*>(this), id, locale, flags, params, result, exception,
+                        argumentError);
+}
+
+HRESULT CVexorin::OnStartPage(IUnknown* piUnk) {
+  if (piUnk == nullptr) return E_POINTER;
+  IScriptingContext* context = nullptr;
+  HRESULT hr = piUnk->QueryInterface(kIidScriptingContext, reinterpret_cast<void**>(&context));
+  if (FAILED(hr)) return ReportError(CLSID_CVexorin, "Can't obtain ScriptingContext", 0, nullptr, GUID_NULL, hr);
+  // A second start without an end: give the earlier page's Request back first, so none leaks.
+  if (request_ != nullptr) {
+    IUnknown* earlier = request_;
+    request_ = nullptr;
+    earlier->Release();
+  }
+  hr = context->get_Request(&request_);
+  if (FAILED(hr)) {
+    ReportError(CLSID_CVexorin, "Can't obtain Request object", 0, nullptr, GUID_NULL, hr);
+    context->Release();
+    return hr;
+  }
+  context->Release();
+  return S_OK;
+}
+
+HRESULT CVexorin::OnEndPage() {
+  if (request_ != nullptr) {
+    IUnknown* request = request_;
+    request_ = nullptr;
+    request->Release();
+  }
+  return S_OK;
+}
+
+HRESULT CVexorin::GenerateRnd(LONG adigits, LONG* pnumber) { return core_.GenerateRnd(adigits, pnumber); }
+HRESULT CVexorin::SaveToFile(BSTR filePath) { return core_.SaveToFile(filePath); }
+HRESULT CVexorin::get_Number(BSTR* pVal) { return core_.get_Number(pVal); }
+HRESULT CVexorin::put_Number(BSTR newVal) { return core_.put_Number(newVal); }
+HRESULT CVexorin::get_Height(LONG* pVal) { return core_.get_Height(pVal); }
+HRESULT CVexorin::put_Height(LONG newVal) { return core_.put_Height(newVal); }
+HRESULT CVexorin::get_Noise(LONG* pVal) { return core_.get_Noise(pVal); }
+HRESULT CVexorin::put_Noise(LONG newVal) { return core_.put_Noise(newVal); }
+HRESULT CVexorin::GetWidth(LONG* retVal) { return core_.GetWidth(retVal); }
+HRESULT CVexorin::GetImage(VARIANT* retVal) { return core_.GetImage(retVal); }
+
+HRESULT CVexorin::InterfaceSupportsErrorInfo(REFIID iid) {
+  return IsEqualIID(iid, IID_IVexorin) ? S_OK : S_FALSE;
+}
+
+}  // namespace com

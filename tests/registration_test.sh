@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# regsvr32 writes every key and value of both registry scripts; regsvr32 /u takes them away again,
+# keeping AppID and CLSID themselves; a second /u succeeds. Ends with the DLL registered.
+# usage: registration_test.sh <vexorin.dll>
+set -u
+dll=$(realpath "$1")
+clsid='{E3D03CDB-B405-4350-8B9A-29BEA8873B1C}'
+appid='{625E6AD9-9949-46FE-839D-D6377C2BB7C6}'
+libid='{B9EE6356-AC03-47BB-8897-C6DCA2730F99}'
+failures=0
+check() {
+  local what=$1; shift
+  if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
+}
+query() { wine reg query "$@" 2>/dev/null | tr -d '\r'; }
+# value KEY NAME DATA: the key holds the REG_SZ value NAME ("" for the default) with exactly DATA
+value() {
+  local key=$1 name=$2 data=$3 out
+  if [ -z "$name" ]; then out=$(query "$key" /ve); name='(Default)'; else out=$(query "$key" /v "$name"); fi
+  printf '%s\n' "$out" | grep -Fqx "    $name    REG_SZ    $data"
+}
+exists() { wine reg query "$1" >/dev/null 2>&1; }
+absent() { ! exists "$1"; }
+
+cd "$(dirname "$dll")"
+check "regsvr32 succeeds" wine regsvr32 /s "$(basename "$dll")"
+winpath=$(winepath -w "$dll" | tr -d '\r')
+check "versioned ProgID" value 'HKCR\Veltrano.Vexorin.2' "" "Veltrano.Vexorin Class"
+check "versioned ProgID's CLSID" value 'HKCR\Veltrano.Vexorin.2\CLSID' "" "$clsid"
+check "ProgID" value 'HKCR\Veltrano.Vexorin' "" "Veltrano.Vexorin Class"
+check "ProgID's CLSID" value 'HKCR\Veltrano.Vexorin\CLSID' "" "$clsid"
+check "CurVer" value 'HKCR\Veltrano.Vexorin\CurVer' "" "Veltrano.Vexorin.2"
+check "class key" value "HKCR\\CLSID\\$clsid" "" "Veltrano.Vexorin Class"
+check "class AppID value" value "HKCR\\CLSID\\$clsid" "AppID" "$appid"
+check "class ProgID" value "HKCR\\CLSID\\$clsid\\ProgID" "" "Veltrano.Vexorin.2"
+check "VersionIndependentProgID" value "HKCR\\CLSID\\$clsid\\VersionIndependentProgID" "" "Veltrano.Vexorin"
+check "Programmable" exists "HKCR\\CLSID\\$clsid\\Programmable"
+check "InprocServer32 is the module path" value "HKCR\\CLSID\\$clsid\\InprocServer32" "" "$winpath"
+check "ThreadingModel Apartment" value "HKCR\\CLSID\\$clsid\\InprocServer32" "ThreadingModel" "Apartment"
+check "TypeLib" value "HKCR\\CLSID\\$clsid\\TypeLib" "" "$libid"
+check "AppID key" value "HKCR\\AppID\\$appid" "" "Vexorin"
+check "AppID of the module" value 'HKCR\AppID\vexorin.DLL' "AppID" "$appid"
+check "type library registered" exists "HKCR\\TypeLib\\$libid\\2.0"
+
+check "regsvr32 /u succeeds" wine regsvr32 /s /u "$(basename "$dll")"
+check "AppID stays" exists 'HKCR\AppID'
+check "CLSID stays" exists 'HKCR\CLSID'
+check "ProgID gone" absent 'HKCR\Veltrano.Vexorin'
+check "versioned ProgID gone" absent 'HKCR\Veltrano.Vexorin.2'
+check "class key gone" absent "HKCR\\CLSID\\$clsid"
+check "AppID key gone" absent "HKCR\\AppID\\$appid"
+check "module's AppID key gone" absent 'HKCR\AppID\vexorin.DLL'
+check "type library gone" absent "HKCR\\TypeLib\\$libid\\2.0"
+check "a second regsvr32 /u succeeds" wine regsvr32 /s /u "$(basename "$dll")"
+
+check "registered again" wine regsvr32 /s "$(basename "$dll")"
+if [ $failures -ne 0 ]; then echo "$failures check(s) failed"; exit 1; fi
+echo "all checks passed"

@@ -7,14 +7,16 @@
 
 namespace com {
 
-namespace {
-
 // The host's page context, known by its published identifier; of it only get_Request is called.
+// Not in an anonymous namespace: GCC would see no implementation of a file-local interface and
+// compile the call through the host's vtable into a jump to nowhere.
 const IID kIidScriptingContext = {0xD97A6DA0, 0xA868, 0x11CF, {0x83, 0xAE, 0x00, 0xB0, 0xC9, 0x0C, 0x2B, 0xD8}};
 
 struct IScriptingContext : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE get_Request(IUnknown** request) = 0;  // the first own member
 };
+
+namespace {
 
 constexpr LONG kDestroying = static_cast<LONG>(0xC0000001u);
 

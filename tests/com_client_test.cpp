@@ -1,0 +1,481 @@
+// The DLL as a host uses it: through COM, by ProgID and CLSID, by name through IDispatch, and
+// through its four exports loaded with LoadLibrary. Needs the DLL registered (registration_test).
+#include <csetjmp>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+
+#include "platform/platform.h"
+#include "vexorin_h.h"
+
+namespace page_doubles {
+
+const IID kScriptingContextIid = {0xD97A6DA0, 0xA868, 0x11CF, {0x83, 0xAE, 0x00, 0xB0, 0xC9, 0x0C, 0x2B, 0xD8}};
+
+// Test doubles for the host's page: reference-counted, so each reference taken and given back shows.
+// Not in an anonymous namespace: the DLL calls get_Request through the vtable, and GCC drops
+// virtual members of file-local classes that nothing in the file calls.
+struct FakeRequest : IUnknown {
+  LONG refs = 1;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
+  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
+};
+
+struct FakeContext : IDispatch {
+  LONG refs = 1;
+  FakeRequest* request = nullptr;
+  HRESULT requestResult = S_OK;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, kScriptingContextIid)) {
+      *out = this;
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
+  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    return E_NOTIMPL;
+  }
+  // IScriptingContext's first own member.
+  virtual HRESULT STDMETHODCALLTYPE get_Request(IUnknown** out) {
+    if (FAILED(requestResult)) {
+      *out = nullptr;
+      return requestResult;
+    }
+    request->AddRef();
+    *out = request;
+    return S_OK;
+  }
+};
+
+}  // namespace page_doubles
+
+namespace {
+
+using page_doubles::FakeContext;
+using page_doubles::FakeRequest;
+
+const CLSID kClassId = CLSID_CVexorin;
+
+std::wstring DllPath() {
+  const char* path = std::getenv("VEXORIN_DLL");
+  std::string narrow = path != nullptr ? path : "vexorin.dll";
+  return std::wstring(narrow.begin(), narrow.end());
+}
+
+ULONG RefCount(IUnknown* unknown) {
+  unknown->AddRef();
+  return unknown->Release();
+}
+
+class ComTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr))); }
+  void TearDown() override { CoUninitialize(); }
+
+  IVexorin* Create() {
+    IVexorin* v = nullptr;
+    EXPECT_EQ(CoCreateInstance(kClassId, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorin, reinterpret_cast<void**>(&v)), S_OK);
+    return v;
+  }
+};
+
+// GetProcAddress gives a generic function pointer; the export's real type is known here.
+template <typename Function>
+Function Export(HMODULE module, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// The module's own exports, for the lock count and the class object's identity.
+struct Exports {
+  Exports() {
+    module = LoadLibraryW(DllPath().c_str());
+    getClassObject = Export<decltype(getClassObject)>(module, "DllGetClassObject");
+    canUnloadNow = Export<decltype(canUnloadNow)>(module, "DllCanUnloadNow");
+  }
+  ~Exports() { FreeLibrary(module); }
+  HMODULE module;
+  HRESULT(STDAPICALLTYPE* getClassObject)(REFCLSID, REFIID, void**) = nullptr;
+  HRESULT(STDAPICALLTYPE* canUnloadNow)() = nullptr;
+};
+
+TEST_F(ComTest, CreatedByProgIdAndClsidWithItsDefaults) {
+  for (const wchar_t* progId : {L"Veltrano.Vexorin", L"Veltrano.Vexorin.2"}) {
+    CLSID clsid;
+    ASSERT_EQ(CLSIDFromProgID(progId, &clsid), S_OK);
+    EXPECT_TRUE(IsEqualCLSID(clsid, kClassId));
+  }
+  IVexorin* v = Create();
+  ASSERT_NE(v, nullptr);
+  LONG height = 0, noise = -1, width = 0;
+  BSTR number = nullptr;
+  EXPECT_EQ(v->get_Height(&height), S_OK);
+  EXPECT_EQ(v->get_Noise(&noise), S_OK);
+  EXPECT_EQ(v->GetWidth(&width), S_OK);
+  EXPECT_EQ(v->get_Number(&number), S_OK);
+  EXPECT_EQ(height, 30);
+  EXPECT_EQ(noise, 0);
+  EXPECT_EQ(width, 120);
+  EXPECT_EQ(SysStringLen(number), 8u);
+  SysFreeString(number);
+  EXPECT_EQ(v->Release(), 0u);
+}
+
+TEST_F(ComTest, ClassObjectIsCachedAndCountedAgainstTheModuleLock) {
+  Exports dll;
+  ASSERT_NE(dll.getClassObject, nullptr);
+  ASSERT_NE(dll.canUnloadNow, nullptr);
+  ASSERT_EQ(dll.canUnloadNow(), S_OK);
+  IClassFactory* a = nullptr;
+  IClassFactory* b = nullptr;
+  ASSERT_EQ(dll.getClassObject(kClassId, IID_IClassFactory, reinterpret_cast<void**>(&a)), S_OK);
+  ASSERT_EQ(dll.getClassObject(kClassId, IID_IClassFactory, reinterpret_cast<void**>(&b)), S_OK);
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(dll.canUnloadNow(), S_FALSE);
+  a->Release();
+  EXPECT_EQ(dll.canUnloadNow(), S_FALSE);
+  b->Release();
+  EXPECT_EQ(dll.canUnloadNow(), S_OK);
+
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(dll.getClassObject(IID_IVexorin, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(dll.getClassObject(kClassId, IID_IClassFactory, nullptr), E_POINTER);
+  out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(dll.getClassObject(kClassId, IID_IDispatch, &out), E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+
+  // Objects and server locks hold the module too.
+  ASSERT_EQ(dll.getClassObject(kClassId, IID_IClassFactory, reinterpret_cast<void**>(&a)), S_OK);
+  IVexorin* v = nullptr;
+  ASSERT_EQ(a->CreateInstance(nullptr, IID_IVexorin, reinterpret_cast<void**>(&v)), S_OK);
+  EXPECT_EQ(a->LockServer(TRUE), S_OK);
+  a->Release();
+  EXPECT_EQ(dll.canUnloadNow(), S_FALSE);
+  v->Release();
+  EXPECT_EQ(dll.canUnloadNow(), S_FALSE);  // the server lock
+  ASSERT_EQ(dll.getClassObject(kClassId, IID_IClassFactory, reinterpret_cast<void**>(&a)), S_OK);
+  EXPECT_EQ(a->LockServer(FALSE), S_OK);
+  a->Release();
+  EXPECT_EQ(dll.canUnloadNow(), S_OK);
+}
+
+// A minimal controlling object for aggregation.
+struct Outer : IUnknown {
+  LONG refs = 1;
+  IUnknown* inner = nullptr;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (IsEqualIID(iid, IID_IUnknown)) {
+      *out = this;
+      AddRef();
+      return S_OK;
+    }
+    return inner->QueryInterface(iid, out);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
+  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
+};
+
+TEST_F(ComTest, AggregationOnlyForIUnknown) {
+  Outer outer;
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(CoCreateInstance(kClassId, &outer, CLSCTX_INPROC_SERVER, IID_IDispatch, &out), CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(out, nullptr);
+  ASSERT_EQ(CoCreateInstance(kClassId, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)), S_OK);
+  IVexorin* v = nullptr;
+  ASSERT_EQ(outer.QueryInterface(IID_IVexorin, reinterpret_cast<void**>(&v)), S_OK);
+  EXPECT_EQ(outer.refs, 2);  // the interface's reference counting goes to the outer object
+  IUnknown* identity = nullptr;
+  ASSERT_EQ(v->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)), S_OK);
+  EXPECT_EQ(identity, static_cast<IUnknown*>(&outer));
+  identity->Release();
+  LONG height = 0;
+  EXPECT_EQ(v->get_Height(&height), S_OK);
+  EXPECT_EQ(height, 30);
+  v->Release();
+  EXPECT_EQ(outer.refs, 1);
+  EXPECT_EQ(outer.inner->Release(), 0u);
+}
+
+TEST_F(ComTest, QueryInterfaceTableIdentityAndCounts) {
+  IVexorin* v = Create();
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(RefCount(v), 1u);
+  IUnknown* unknown = nullptr;
+  IDispatch* dispatch = nullptr;
+  ISupportErrorInfo* support = nullptr;
+  ASSERT_EQ(v->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
+  ASSERT_EQ(v->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
+  ASSERT_EQ(v->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)), S_OK);
+  EXPECT_EQ(unknown, static_cast<IUnknown*>(v));
+  EXPECT_EQ(dispatch, static_cast<IDispatch*>(v));
+  IUnknown* fromSupport = nullptr;
+  ASSERT_EQ(support->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&fromSupport)), S_OK);
+  EXPECT_EQ(fromSupport, unknown);
+  EXPECT_EQ(RefCount(v), 5u);
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(v->QueryInterface(IID_IConnectionPointContainer, &out), E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(v->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+  EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IVexorin), S_OK);
+  EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IDispatch), S_FALSE);
+  fromSupport->Release();
+  support->Release();
+  dispatch->Release();
+  unknown->Release();
+  EXPECT_EQ(v->Release(), 0u);
+}
+
+// Calls a member by name; returns the HRESULT of Invoke.
+HRESULT Call(IDispatch* d, const wchar_t* name, WORD flags, std::vector<VARIANT> args, VARIANT* result,
+             DISPID* id = nullptr) {
+  DISPID dispid = 0;
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  HRESULT hr = d->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &dispid);
+  if (FAILED(hr)) return hr;
+  if (id != nullptr) *id = dispid;
+  std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+  DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+  DISPID put = DISPID_PROPERTYPUT;
+  if (flags == DISPATCH_PROPERTYPUT) {
+    params.rgdispidNamedArgs = &put;
+    params.cNamedArgs = 1;
+  }
+  return d->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr, nullptr);
+}
+
+VARIANT Long(LONG v) {
+  VARIANT x;
+  VariantInit(&x);
+  x.vt = VT_I4;
+  x.lVal = v;
+  return x;
+}
+
+TEST_F(ComTest, EveryMemberByName) {
+  IVexorin* v = Create();
+  ASSERT_NE(v, nullptr);
+  IDispatch* d = v;
+  UINT count = 0;
+  EXPECT_EQ(d->GetTypeInfoCount(&count), S_OK);
+  EXPECT_EQ(count, 1u);
+  ITypeInfo* t0 = nullptr;
+  ITypeInfo* t5 = nullptr;
+  ASSERT_EQ(d->GetTypeInfo(0, LOCALE_USER_DEFAULT, &t0), S_OK);
+  ASSERT_EQ(d->GetTypeInfo(5, LOCALE_USER_DEFAULT, &t5), S_OK);  // the index is not looked at
+  EXPECT_EQ(t0, t5);
+  t0->Release();
+  t5->Release();
+
+  const struct {
+    const wchar_t* name;
+    DISPID id;
+  } ids[] = {{L"GenerateRnd", 1}, {L"generaternd", 1}, {L"SaveToFile", 2}, {L"Number", 3}, {L"Height", 4},
+             {L"Noise", 5},       {L"GetWidth", 6},    {L"GetImage", 7},   {L"OnStartPage", 0x60020000},
+             {L"OnEndPage", 0x60020001}};
+  for (const auto& c : ids) {
+    DISPID id = 0;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(c.name)};
+    EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+    EXPECT_EQ(id, c.id);
+  }
+  DISPID id = 0;
+  LPOLESTR unknown[] = {const_cast<LPOLESTR>(L"NoSuchMember")};
+  EXPECT_EQ(d->GetIDsOfNames(IID_NULL, unknown, 1, LOCALE_USER_DEFAULT, &id), DISP_E_UNKNOWNNAME);
+
+  VARIANT result;
+  VariantInit(&result);
+  ASSERT_EQ(Call(d, L"GenerateRnd", DISPATCH_METHOD, {Long(4)}, &result), S_OK);
+  EXPECT_EQ(result.vt, VT_I4);
+  EXPECT_LT(result.lVal, 10000);
+  EXPECT_EQ(Call(d, L"Height", DISPATCH_PROPERTYPUT, {Long(10)}, nullptr), S_OK);
+  ASSERT_EQ(Call(d, L"Height", DISPATCH_PROPERTYGET, {}, &result), S_OK);
+  EXPECT_EQ(result.lVal, 20);
+  EXPECT_EQ(Call(d, L"Noise", DISPATCH_PROPERTYPUT, {Long(1)}, nullptr), S_OK);
+  ASSERT_EQ(Call(d, L"Noise", DISPATCH_PROPERTYGET, {}, &result), S_OK);
+  EXPECT_EQ(result.lVal, 1);
+  VARIANT text;
+  VariantInit(&text);
+  text.vt = VT_BSTR;
+  text.bstrVal = SysAllocString(L"007");
+  EXPECT_EQ(Call(d, L"Number", DISPATCH_PROPERTYPUT, {text}, nullptr), S_OK);
+  VariantClear(&text);
+  ASSERT_EQ(Call(d, L"Number", DISPATCH_PROPERTYGET, {}, &result), S_OK);
+  ASSERT_EQ(result.vt, VT_BSTR);
+  EXPECT_STREQ(result.bstrVal, L"007");
+  VariantClear(&result);
+  ASSERT_EQ(Call(d, L"GetWidth", DISPATCH_METHOD, {}, &result), S_OK);
+  EXPECT_EQ(result.lVal, 30);
+  ASSERT_EQ(Call(d, L"GetImage", DISPATCH_METHOD, {}, &result), S_OK);
+  EXPECT_EQ(result.vt, VT_ARRAY | VT_UI1);
+  VariantClear(&result);
+  EXPECT_EQ(Call(d, L"OnEndPage", DISPATCH_METHOD, {}, nullptr), S_OK);
+  // A failing member comes back from the type information as an exception carrying its code.
+  EXCEPINFO exception = {};
+  DISPID generate = 1;
+  VARIANT zero = Long(0);
+  DISPPARAMS one = {&zero, nullptr, 1, 0};
+  EXPECT_EQ(d->Invoke(generate, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &one, &result, &exception, nullptr),
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(exception.scode, E_INVALIDARG);
+  SysFreeString(exception.bstrSource);
+  SysFreeString(exception.bstrDescription);
+  SysFreeString(exception.bstrHelpFile);
+  EXPECT_EQ(v->Release(), 0u);
+}
+
+struct DecodeError {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+};
+
+TEST_F(ComTest, GetImageBytesDecodeToThePicture) {
+  IVexorin* v = Create();
+  ASSERT_NE(v, nullptr);
+  BSTR number = SysAllocString(L"90817263");
+  ASSERT_EQ(v->put_Number(number), S_OK);
+  SysFreeString(number);
+  ASSERT_EQ(v->put_Height(44), S_OK);
+  VARIANT image;
+  VariantInit(&image);
+  ASSERT_EQ(v->GetImage(&image), S_OK);
+  ASSERT_EQ(image.vt, VT_ARRAY | VT_UI1);
+  LONG lower = -1, upper = -1;
+  SafeArrayGetLBound(image.parray, 1, &lower);
+  SafeArrayGetUBound(image.parray, 1, &upper);
+  EXPECT_EQ(lower, 0);
+  void* data = nullptr;
+  ASSERT_EQ(SafeArrayAccessData(image.parray, &data), S_OK);
+  jpeg_decompress_struct dec;
+  DecodeError err;
+  dec.err = jpeg_std_error(&err.pub);
+  err.pub.error_exit = [](j_common_ptr c) { std::longjmp(reinterpret_cast<DecodeError*>(c->err)->jump, 1); };
+  bool decoded = false;
+  int inked = 0;
+  if (setjmp(err.jump) == 0) {
+    jpeg_create_decompress(&dec);
+    jpeg_mem_src(&dec, static_cast<unsigned char*>(data), static_cast<unsigned long>(upper + 1));
+    jpeg_read_header(&dec, TRUE);
+    dec.out_color_space = JCS_GRAYSCALE;
+    jpeg_start_decompress(&dec);
+    EXPECT_EQ(dec.output_width, 176u);
+    EXPECT_EQ(dec.output_height, 44u);
+    std::vector<unsigned char> row(dec.output_width);
+    while (dec.output_scanline < dec.output_height) {
+      JSAMPROW r = row.data();
+      jpeg_read_scanlines(&dec, &r, 1);
+      for (unsigned char p : row) inked += p < 128 ? 1 : 0;
+    }
+    jpeg_finish_decompress(&dec);
+    decoded = true;
+  }
+  jpeg_destroy_decompress(&dec);
+  SafeArrayUnaccessData(image.parray);
+  EXPECT_TRUE(decoded);
+  EXPECT_GT(inked, 100);  // eight digits of ink on white paper
+  VariantClear(&image);
+  v->Release();
+}
+
+void ExpectErrorInfo(const wchar_t* description) {
+  IErrorInfo* info = nullptr;
+  ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+  ASSERT_NE(info, nullptr);
+  GUID guid;
+  BSTR source = nullptr, text = nullptr;
+  info->GetGUID(&guid);
+  info->GetSource(&source);
+  info->GetDescription(&text);
+  EXPECT_TRUE(IsEqualGUID(guid, GUID_NULL));
+  EXPECT_STREQ(source, L"Veltrano.Vexorin.2");
+  EXPECT_STREQ(text, description);
+  SysFreeString(source);
+  SysFreeString(text);
+  info->Release();
+}
+
+TEST_F(ComTest, PageHooksHoldTheRequestForThePage) {
+  FakeRequest request;
+  FakeContext context;
+  context.request = &request;
+  IVexorin* v = Create();
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->OnEndPage(), S_OK);  // without a start: nothing to give back
+  ASSERT_EQ(v->OnStartPage(&context), S_OK);
+  EXPECT_EQ(request.refs, 2);
+  EXPECT_EQ(context.refs, 1);  // the context is not kept
+  ASSERT_EQ(v->OnStartPage(&context), S_OK);  // a second start gives the first Request back
+  EXPECT_EQ(request.refs, 2);
+  EXPECT_EQ(v->OnEndPage(), S_OK);
+  EXPECT_EQ(request.refs, 1);
+  EXPECT_EQ(v->OnEndPage(), S_OK);
+  EXPECT_EQ(request.refs, 1);
+
+  ASSERT_EQ(v->OnStartPage(&context), S_OK);
+  EXPECT_EQ(v->Release(), 0u);  // the final release gives the Request back
+  EXPECT_EQ(request.refs, 1);
+}
+
+TEST_F(ComTest, PageHookFailuresAreDescribed) {
+  IVexorin* v = Create();
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->OnStartPage(nullptr), E_POINTER);
+
+  FakeRequest notAContext;
+  EXPECT_EQ(v->OnStartPage(&notAContext), E_NOINTERFACE);
+  ExpectErrorInfo(L"Can't obtain ScriptingContext");
+
+  FakeRequest request;
+  FakeContext context;
+  context.request = &request;
+  context.requestResult = E_ACCESSDENIED;
+  EXPECT_EQ(v->OnStartPage(&context), E_ACCESSDENIED);
+  ExpectErrorInfo(L"Can't obtain Request object");
+  EXPECT_EQ(context.refs, 1);
+  EXPECT_EQ(request.refs, 1);
+  LONG height = 0;
+  EXPECT_EQ(v->get_Height(&height), S_OK);  // still usable
+  v->Release();
+}
+
+// Run on its own (a fresh process): the type information is loaded once per process.
+TEST_F(ComTest, WithoutTheTypeLibraryOnlyTheVtableWorks) {
+  ASSERT_EQ(UnRegisterTypeLib(LIBID_corvathLib, 2, 0, 0, SYS_WIN32), S_OK);
+  IVexorin* v = Create();
+  ASSERT_NE(v, nullptr);
+  UINT count = 0;
+  EXPECT_EQ(v->GetTypeInfoCount(&count), S_OK);
+  ITypeInfo* info = nullptr;
+  EXPECT_TRUE(FAILED(v->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info)));
+  EXPECT_EQ(info, nullptr);
+  DISPID id = 0;
+  LPOLESTR names[] = {const_cast<LPOLESTR>(L"Height")};
+  EXPECT_TRUE(FAILED(v->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)));
+  DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  VARIANT result;
+  VariantInit(&result);
+  EXPECT_TRUE(FAILED(v->Invoke(4, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr)));
+  LONG height = 0;
+  EXPECT_EQ(v->get_Height(&height), S_OK);
+  EXPECT_EQ(height, 30);
+  v->Release();
+  // Put the registration back for whatever runs next.
+  Exports dll;
+  auto reg = Export<HRESULT(STDAPICALLTYPE*)()>(dll.module, "DllRegisterServer");
+  ASSERT_NE(reg, nullptr);
+  EXPECT_EQ(reg(), S_OK);
+}
+
+}  // namespace

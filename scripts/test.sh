@@ -47,7 +47,7 @@ win="$root/build/win32"
 stage "win32: libjpeg-turbo for mingw"
 if jpeg=$(bash "$root/scripts/build-libjpeg-mingw.sh"); then
   if configure_and_build win32 "$win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" \
-       -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXORIN_JPEG_PREFIX="$jpeg" -DVEXORIN_BENCH=OFF \
+       -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXORIN_JPEG_PREFIX="$jpeg" -DVEXORIN_BENCH=ON \
        -DVEXORIN_NATIVE_TOOL="$native/vexorin"; then
     bash "$root/scripts/wine-prefix.sh" start "$win/wineprefix"
     run_tests win32 "$win"

@@ -1,0 +1,85 @@
+' The example pages' logic (examples/captcha.inc) against stand-ins for the host's Session,
+' Request/Response and Server objects: serve, check, replay refused, empty refused.
+Dim failures : failures = 0
+Sub Check(what, ok)
+  If ok Then
+    WScript.Echo "ok   " & what
+  Else
+    WScript.Echo "FAIL " & what
+    failures = failures + 1
+  End If
+End Sub
+
+Class FakeSession
+  Private items
+  Private Sub Class_Initialize()
+    Set items = CreateObject("Scripting.Dictionary")
+  End Sub
+  Public Default Property Get Item(key)
+    If items.Exists(key) Then
+      Item = items(key)
+    Else
+      Item = Empty
+    End If
+  End Property
+  Public Property Let Item(key, value)
+    items(key) = value
+  End Property
+End Class
+
+Class FakeResponse
+  Public ContentType
+  Public Expires
+  Public CacheControl
+  Public Headers
+  Public WrittenType
+  Public Writes
+  Private Sub Class_Initialize()
+    Headers = ""
+    Writes = 0
+  End Sub
+  Public Sub AddHeader(name, value)
+    Headers = Headers & name & ": " & value & vbLf
+  End Sub
+  Public Sub BinaryWrite(data)
+    WrittenType = VarType(data)
+    Writes = Writes + 1
+  End Sub
+End Class
+
+Class FakeServer
+  Public Function CreateObject(progId)
+    Set CreateObject = WScript.CreateObject(progId)
+  End Function
+End Class
+Dim Server : Set Server = New FakeServer
+
+' The pages' include (examples/captcha.inc, without its <% %> brackets) is put in front of this
+' file by pages_test.sh, as the host would include it.
+
+Dim session, response, number
+Set session = New FakeSession
+
+Set response = New FakeResponse
+ServeCaptchaImage session, response, 6
+number = session(CaptchaSessionKey)
+Check "a 6-digit number is stored", Len(number) = 6
+Check "the content type is JPEG", response.ContentType = "image/jpeg"
+Check "the picture is sent once as a byte array", response.Writes = 1 And response.WrittenType = 8209
+Check "browsers may not cache it", InStr(response.CacheControl, "no-store") > 0 And response.Expires = -1
+Check "proxies may not cache it", InStr(response.Headers, "Pragma: no-cache") > 0
+Check "the right answer, with blanks around it, passes", CheckCaptchaAnswer(session, "  " & number & " ")
+Check "the same answer again is refused", Not CheckCaptchaAnswer(session, number)
+
+ServeCaptchaImage session, New FakeResponse, 6
+number = session(CaptchaSessionKey)
+Check "a wrong answer fails", Not CheckCaptchaAnswer(session, "x" & number)
+Check "and uses up the picture", Not CheckCaptchaAnswer(session, number)
+
+ServeCaptchaImage session, New FakeResponse, 6
+Check "an empty answer never matches", Not CheckCaptchaAnswer(session, "")
+ServeCaptchaImage session, New FakeResponse, 6
+Check "a missing answer never matches", Not CheckCaptchaAnswer(session, Empty)
+Check "without a served picture nothing matches", Not CheckCaptchaAnswer(New FakeSession, "")
+
+If failures = 0 Then WScript.Echo "ALL CHECKS PASSED"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs what the native build needs (compiler, CMake, Ninja, libjpeg, GoogleTest, Google Benchmark).
+# Installs what the native build needs (compiler, CMake, Ninja, libjpeg, GoogleTest, Google Benchmark,
+# clang with its libFuzzer runtime).
 # Idempotent; needs root only when something is missing.
 set -euo pipefail
-packages=(g++ cmake ninja-build pkg-config libjpeg-dev libgtest-dev libbenchmark-dev)
+packages=(g++ cmake ninja-build pkg-config libjpeg-dev libgtest-dev libbenchmark-dev clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

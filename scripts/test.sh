@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds every tree and runs every test: native, native with address+undefined sanitizers, and the
-# Windows cross build under Wine. Fails when a build fails, a test fails, or a tree has no tests.
+# Builds every tree and runs every test: native, native with address+undefined sanitizers, a short
+# run of each fuzz target (clang, libFuzzer), and the Windows cross build under Wine. Fails when a build fails, a test fails, or a tree has no tests.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -41,6 +41,10 @@ if configure_and_build native "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo; then
 fi
 if configure_and_build sanitize "$root/build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DVEXORIN_SANITIZE=ON -DVEXORIN_BENCH=OFF; then
   run_tests sanitize "$root/build/sanitize" -j "$jobs"
+fi
+
+if CC=clang CXX=clang++ configure_and_build fuzz "$root/build/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXORIN_FUZZ=ON; then
+  run_tests fuzz "$root/build/fuzz" -j "$jobs"
 fi
 
 win="$root/build/win32"

@@ -1,0 +1,229 @@
+// Every allocation, file call and write that SaveToFile and GetImage make fails in turn: each run
+// must return a failure HRESULT, leak nothing, leave no temporary file, and leave an existing output
+// file in place. The allocation counter replaces malloc, so this suite is left out of the sanitizer
+// build (which has its own allocator).
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "component/component.h"
+#include "support/file_stream.h"
+#include "test_support.h"
+
+using testing_support::Bstr;
+using testing_support::ReadAll;
+using testing_support::TempDir;
+
+extern "C" {
+void* __libc_malloc(std::size_t);
+void* __libc_calloc(std::size_t, std::size_t);
+void* __libc_realloc(void*, std::size_t);
+void __libc_free(void*);
+}
+
+namespace {
+std::atomic<long> allocationsBeforeFailure{-1};
+std::atomic<long> liveAllocations{0};
+
+bool FailThisAllocation() {
+  long left = allocationsBeforeFailure.load(std::memory_order_relaxed);
+  while (left >= 0) {
+    if (left == 0) return true;
+    if (allocationsBeforeFailure.compare_exchange_weak(left, left - 1)) return false;
+  }
+  return false;
+}
+}  // namespace
+
+extern "C" void* malloc(std::size_t n) {
+  if (FailThisAllocation()) {
+    errno = ENOMEM;
+    return nullptr;
+  }
+  void* p = __libc_malloc(n);
+  if (p != nullptr) liveAllocations.fetch_add(1, std::memory_order_relaxed);
+  return p;
+}
+extern "C" void* calloc(std::size_t count, std::size_t n) {
+  if (FailThisAllocation()) {
+    errno = ENOMEM;
+    return nullptr;
+  }
+  void* p = __libc_calloc(count, n);
+  if (p != nullptr) liveAllocations.fetch_add(1, std::memory_order_relaxed);
+  return p;
+}
+extern "C" void* realloc(void* old, std::size_t n) {
+  if (FailThisAllocation()) {
+    errno = ENOMEM;
+    return nullptr;
+  }
+  void* p = __libc_realloc(old, n);
+  if (old == nullptr && p != nullptr) liveAllocations.fetch_add(1, std::memory_order_relaxed);
+  return p;
+}
+extern "C" void free(void* p) {
+  if (p != nullptr) liveAllocations.fetch_sub(1, std::memory_order_relaxed);
+  __libc_free(p);
+}
+
+namespace {
+
+class FaultInjectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tmp.reset(new testing_support::ScopedEnv("TMP", tempDir.path()));
+    signal(SIGXFSZ, SIG_IGN);  // a file-size limit then fails the write instead of ending the process
+    auto number = Bstr(std::string("31415926"));
+    ASSERT_EQ(component.put_Number(number.get()), S_OK);
+    component.put_Noise(1);
+  }
+  void TearDown() override {
+    support::SetFileCalls(nullptr);
+    tmp.reset();
+  }
+
+  // Runs `call` with the n-th allocation failing, for n = 0, 1, ... until it succeeds. Returns
+  // the number of failed runs.
+  template <typename Prepare, typename Call, typename Check>
+  int EveryAllocation(Prepare prepare, Call call, Check check) {
+    prepare();
+    call();  // once for the runtime's one-time allocations
+    int failures = 0;
+    for (long n = 0; n < 100000; ++n) {
+      prepare();
+      const long before = liveAllocations.load();
+      allocationsBeforeFailure.store(n);
+      const HRESULT hr = call();
+      allocationsBeforeFailure.store(-1);
+      if (SUCCEEDED(hr)) return failures;  // what it returns is the caller's, and alive
+      EXPECT_EQ(liveAllocations.load(), before) << "allocation " << n << " leaked";
+      ++failures;
+      check(n, hr);
+    }
+    ADD_FAILURE() << "never succeeded";
+    return failures;
+  }
+
+  TempDir tempDir;
+  TempDir outDir;
+  std::unique_ptr<testing_support::ScopedEnv> tmp;
+  vexorin::VexorinComponent component;
+};
+
+TEST_F(FaultInjectionTest, SaveToFileSurvivesEveryAllocationFailure) {
+  const std::string path = outDir.File("picture.jpg");
+  auto name = Bstr(path);
+  const int failures = EveryAllocation(
+      [&] {
+        // An existing file at the path: a failure before the open leaves it as it was, a failure
+        // after it leaves what was written; it is never removed.
+        FILE* f = std::fopen(path.c_str(), "wb");
+        std::fputs("OLD", f);
+        std::fclose(f);
+      },
+      [&] { return component.SaveToFile(name.get()); },
+      [&](long n, HRESULT hr) {
+        EXPECT_TRUE(hr == E_FAIL || hr == E_POINTER || hr == E_OUTOFMEMORY) << n << " " << hr;
+        EXPECT_TRUE(testing_support::Exists(path)) << "allocation " << n << " removed the file";
+      });
+  EXPECT_GT(failures, 3);
+  std::printf("[   info   ] SaveToFile: %d allocation points failed in turn\n", failures);
+  const auto bytes = ReadAll(path);
+  ASSERT_GT(bytes.size(), 2u);
+  EXPECT_EQ(bytes[0], 0xFF);
+  EXPECT_EQ(bytes[1], 0xD8);
+}
+
+TEST_F(FaultInjectionTest, GetImageSurvivesEveryAllocationFailure) {
+  VARIANT image;
+  VariantInit(&image);
+  const int failures = EveryAllocation(
+      [&] { VariantClear(&image); },
+      [&] { return component.GetImage(&image); },
+      [&](long n, HRESULT hr) {
+        EXPECT_TRUE(FAILED(hr));
+        EXPECT_EQ(image.vt, VT_EMPTY) << n;
+        EXPECT_TRUE(tempDir.Entries().empty()) << "allocation " << n << " left a temporary file";
+      });
+  EXPECT_GT(failures, 5);
+  std::printf("[   info   ] GetImage: %d allocation points failed in turn\n", failures);
+  EXPECT_EQ(image.vt, VT_ARRAY | VT_UI1);
+  VariantClear(&image);
+  EXPECT_TRUE(tempDir.Entries().empty());
+}
+
+// The stream's file calls, failing the n-th of one kind.
+struct CallFault {
+  static int kind;  // 0 open, 1 read, 2 close
+  static int left;
+  static bool Fail(int k) { return k == kind && --left == 0; }
+  static int open(const char* p, int f, int m) { return Fail(0) ? -1 : support::RuntimeFileCalls().open(p, f, m); }
+  static int read(int h, void* b, unsigned n) { return Fail(1) ? -1 : support::RuntimeFileCalls().read(h, b, n); }
+  static int close(int h) {
+    const int r = support::RuntimeFileCalls().close(h);
+    return Fail(2) ? -1 : r;
+  }
+};
+int CallFault::kind = -1;
+int CallFault::left = 0;
+
+TEST_F(FaultInjectionTest, GetImageSurvivesEveryFileCallFailure) {
+  const support::FileCalls faulty = {CallFault::open, CallFault::read, support::RuntimeFileCalls().lseek,
+                                     CallFault::close, support::RuntimeFileCalls().write};
+  component.put_Height(200);  // a file of several stream buffers: several reads to fail
+  const int handles = testing_support::OpenFileHandles();
+  for (int kind = 0; kind < 3; ++kind) {
+    int failures = 0;
+    for (int n = 1; n < 1000; ++n) {
+      CallFault::kind = kind;
+      CallFault::left = n;
+      support::SetFileCalls(&faulty);
+      VARIANT image;
+      VariantInit(&image);
+      const HRESULT hr = component.GetImage(&image);
+      support::SetFileCalls(nullptr);
+      VariantClear(&image);
+      EXPECT_TRUE(tempDir.Entries().empty()) << "kind " << kind << " call " << n;
+      EXPECT_EQ(testing_support::OpenFileHandles(), handles) << "kind " << kind << " call " << n;
+      if (SUCCEEDED(hr)) break;
+      ++failures;
+    }
+    EXPECT_GE(failures, 1) << "kind " << kind;
+    std::printf("[   info   ] GetImage: %d %s calls failed in turn\n", failures,
+                kind == 0 ? "open" : kind == 1 ? "read" : "close");
+  }
+}
+
+TEST_F(FaultInjectionTest, AFullDiskFailsBothWithoutLeavingATemporaryFile) {
+  const std::string path = outDir.File("full.jpg");
+  auto name = Bstr(path);
+  component.put_Height(120);
+  for (rlim_t limit : {0, 100, 623, 1000, 4096, 8192}) {
+    SCOPED_TRACE(limit);
+    rlimit old;
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = limit;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const HRESULT saved = component.SaveToFile(name.get());
+    VARIANT image;
+    VariantInit(&image);
+    const HRESULT got = component.GetImage(&image);
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(saved, E_FAIL);
+    EXPECT_EQ(got, E_FAIL);
+    EXPECT_EQ(image.vt, VT_EMPTY);
+    EXPECT_TRUE(testing_support::Exists(path));
+    EXPECT_TRUE(tempDir.Entries().empty());
+  }
+}
+
+}  // namespace

@@ -70,7 +70,7 @@ HRESULT VexorinComponent::GetImageBody(VARIANT* retVal) {
   LONG width = 0;
   self->GetWidth(&width);
 
-  TemporaryFile temporary(_tempnam(nullptr, nullptr));
+  TemporaryFile temporary(platform::ClaimTemporaryName());
   if (temporary.name() == nullptr) return E_FAIL;
   {
     platform::unique_bstr path(platform::MakeBstr(temporary.name()));

@@ -138,4 +138,9 @@ std::uint32_t ClockMilliseconds();
 // to the real clock.
 void SetClockOverride(bool fixed, std::uint32_t ms);
 
+// A temporary file name from the runtime's _tempnam(nullptr, nullptr), with the file created
+// exclusively (owner read/write) before the name is handed out, so that no other thread or process
+// can be given the same name or slip a link in under it. malloc'd; null when none could be had.
+char* ClaimTemporaryName();
+
 }  // namespace platform

@@ -28,12 +28,16 @@ Function Export(HMODULE module, const char* name) {
 struct Usage {
   DWORD handles;
   SIZE_T privateBytes;
+  unsigned long long addressSpace;  // virtual memory in use by the process
 };
 
 // Open handles: the process's count where the system keeps one (Wine answers 0), else the
 // runtime's open file handles.
 Usage Measure() {
-  Usage u{0, 0};
+  Usage u{0, 0, 0};
+  MEMORYSTATUSEX status;
+  status.dwLength = sizeof status;
+  if (GlobalMemoryStatusEx(&status)) u.addressSpace = status.ullTotalVirtual - status.ullAvailVirtual;
   GetProcessHandleCount(GetCurrentProcess(), &u.handles);
   if (u.handles == 0) {
     for (int fd = 0; fd < 2048; ++fd) {
@@ -76,7 +80,7 @@ int Soak(long calls) {
   }
   v->put_Noise(1);
   int failures = 0;
-  Usage first{0, 0};
+  Usage first{0, 0, 0};
   const DWORD start = GetTickCount();
   for (long i = 1; i <= calls; ++i) {
     VARIANT image;
@@ -100,13 +104,16 @@ int Soak(long calls) {
               static_cast<unsigned long>(last.handles));
   std::printf("private memory: %lu KiB at call 1000, %lu KiB at the end\n",
               static_cast<unsigned long>(first.privateBytes / 1024), static_cast<unsigned long>(last.privateBytes / 1024));
+  std::printf("address space in use: %llu KiB at call 1000, %llu KiB at the end\n", first.addressSpace / 1024,
+              last.addressSpace / 1024);
   std::printf("temporary files left: %d\n", left);
   if (left != 0) ++failures;
   if (last.handles > first.handles + 8) {
     ++failures;
     std::printf("FAIL handles grew\n");
   }
-  if (last.privateBytes > first.privateBytes + 2 * 1024 * 1024) {
+  if (last.privateBytes > first.privateBytes + 2 * 1024 * 1024 ||
+      last.addressSpace > first.addressSpace + 8ull * 1024 * 1024) {
     ++failures;
     std::printf("FAIL private memory grew\n");
   }

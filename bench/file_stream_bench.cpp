@@ -7,15 +7,13 @@
 #include <string>
 #include <vector>
 
-#include <benchmark/benchmark.h>
-
+#include "bench/bench_support.h"
 #include "support/file_stream.h"
 
 namespace {
 
 std::string MakeFile(std::size_t size) {
-  const char* dir = std::getenv("TMPDIR");
-  const std::string path = std::string(dir != nullptr && *dir ? dir : "/tmp") + "/vexorin-stream-bench-" +
+  const std::string path = bench_support::TempDir() + "/vexorin-stream-bench-" +
                            std::to_string(getpid()) + "-" + std::to_string(size);
   FILE* f = std::fopen(path.c_str(), "wb");
   for (std::size_t i = 0; i < size; ++i) std::fputc(static_cast<int>((i * 131) & 0xFF), f);
@@ -66,38 +64,20 @@ void BM_StreamByteByByte(benchmark::State& state) {
 BENCHMARK(BM_FloorFread)->Arg(4096)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StreamByteByByte)->Arg(4096)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public bench_support::TimesReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) {
-      if ((r.run_type == Run::RT_Iteration && times_.count(r.run_name.str()) == 0) ||
-          (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")) {
-        times_[r.run_name.str()] = r.GetAdjustedRealTime();
-      }
-    }
-  }
   void Finalize() override {
     ConsoleReporter::Finalize();
     std::printf("\n%-8s %14s %14s %14s %8s\n", "file", "fread us", "stream us", "stream ns/B", "ratio");
     for (const char* size : {"4096", "1048576"}) {
-      const double floor = times_[std::string("BM_FloorFread/") + size];
-      const double stream = times_[std::string("BM_StreamByteByByte/") + size];
+      const double floor = Time(std::string("BM_FloorFread/") + size);
+      const double stream = Time(std::string("BM_StreamByteByByte/") + size);
       std::printf("%-8s %14.2f %14.2f %14.3f %8.2f\n", size, floor, stream,
                   stream * 1000.0 / std::stod(size), stream / floor);
     }
   }
-
- private:
-  std::map<std::string, double> times_;
 };
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return bench_support::RunWith<RatioReporter>(argc, argv); }

@@ -10,54 +10,13 @@
 #include <string>
 #include <vector>
 
-#include <benchmark/benchmark.h>
-#include <jpeglib.h>
-
-#include "component/component.h"
-#include "platform/text.h"
+#include "bench/bench_support.h"
 
 namespace {
 
-struct Size {
-  const char* number;
-  LONG height;
-};
-const Size kSizes[] = {{"12345678", 30}, {"123456789", 200}};
-
-void Configure(vexorin::VexorinComponent& c, const Size& s) {
-  platform::unique_bstr text(platform::MakeBstr(s.number));
-  c.put_Number(text.get());
-  c.put_Height(s.height);
-}
-
-std::string TempDir() {
-  const char* dir = std::getenv("TMPDIR");
-  return dir != nullptr && *dir ? dir : "/tmp";
-}
-
-void EncodeToFile(const BYTE* canvas, LONG width, LONG height, FILE* file) {
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr err;
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  jpeg_stdio_dest(&cinfo, file);
-  cinfo.image_width = static_cast<JDIMENSION>(width);
-  cinfo.image_height = static_cast<JDIMENSION>(height);
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 100, TRUE);
-  jpeg_start_compress(&cinfo, TRUE);
-  const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-  std::vector<JSAMPLE> rgb(pixels * 3);
-  for (std::size_t i = 0; i < pixels; ++i) rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = canvas[i];
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = rgb.data() + static_cast<std::size_t>(cinfo.next_scanline) * static_cast<std::size_t>(width) * 3;
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-}
+using bench_support::Configure;
+using bench_support::Encode;
+using bench_support::kSizes;
 
 void BM_FloorEncodeReadRemove(benchmark::State& state) {
   vexorin::VexorinComponent c;
@@ -66,13 +25,13 @@ void BM_FloorEncodeReadRemove(benchmark::State& state) {
   c.GetWidth(&width);
   std::vector<BYTE> canvas(static_cast<std::size_t>(width) * static_cast<std::size_t>(c.State().Height));
   c.RenderImage(canvas.data());
-  const std::string pattern = TempDir() + "/vexorin-floor-XXXXXX";
+  const std::string pattern = bench_support::TempDir() + "/vexorin-floor-XXXXXX";
   std::vector<BYTE> back(canvas.size() * 3 + 4096);
   for (auto _ : state) {
     std::string name = pattern;
     const int fd = mkstemp(&name[0]);
     FILE* f = fdopen(fd, "wb");
-    EncodeToFile(canvas.data(), width, c.State().Height, f);
+    Encode(canvas.data(), width, c.State().Height, f);
     std::fclose(f);
     const int in = open(name.c_str(), O_RDONLY);
     const ssize_t n = read(in, back.data(), back.size());
@@ -143,42 +102,24 @@ BENCHMARK(BM_GetImage)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ArrayElementByElement)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ArrayOneBlock)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public bench_support::TimesReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) {
-      if ((r.run_type == Run::RT_Iteration && times_.count(r.run_name.str()) == 0) ||
-          (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")) {
-        times_[r.run_name.str()] = r.GetAdjustedRealTime();
-      }
-    }
-  }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    const char* sizes[] = {"120x30", "900x200"};
+    const auto& sizes = bench_support::kSizeNames;
     std::printf("\n%-8s %12s %12s %12s %10s %14s %14s\n", "size", "floor us", "GetImage us", "render us",
                 "ratio", "per-elem us", "one-block us");
     for (int s = 0; s < 2; ++s) {
       const std::string a = "/" + std::to_string(s);
-      const double floor = times_["BM_FloorEncodeReadRemove" + a];
-      const double get = times_["BM_GetImage" + a];
+      const double floor = Time("BM_FloorEncodeReadRemove" + a);
+      const double get = Time("BM_GetImage" + a);
       std::printf("%-8s %12.1f %12.1f %12.1f %10.3f %14.2f %14.2f\n", sizes[s], floor, get,
-                  times_["BM_RenderImage" + a], get / floor, times_["BM_ArrayElementByElement" + a],
-                  times_["BM_ArrayOneBlock" + a]);
+                  Time("BM_RenderImage" + a), get / floor, Time("BM_ArrayElementByElement" + a),
+                  Time("BM_ArrayOneBlock" + a));
     }
   }
-
- private:
-  std::map<std::string, double> times_;
 };
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return bench_support::RunWith<RatioReporter>(argc, argv); }

@@ -8,69 +8,16 @@
 #include <string>
 #include <vector>
 
-#include <benchmark/benchmark.h>
-#include <jpeglib.h>
-
-#include "component/component.h"
-#include "platform/text.h"
+#include "bench/bench_support.h"
 
 namespace {
 
-struct Size {
-  const char* number;
-  LONG height;
-};
-const Size kSizes[] = {{"12345678", 30}, {"123456789", 200}};
+using bench_support::Canvas;
+using bench_support::Configure;
+using bench_support::Encode;
+using bench_support::kSizes;
 
-std::string TempBase() {
-  const char* dir = std::getenv("TMPDIR");
-  return std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/vexorin-bench-" +
-         std::to_string(getpid());
-}
-
-void Configure(vexorin::VexorinComponent& c, const Size& s) {
-  platform::unique_bstr text(platform::MakeBstr(s.number));
-  c.put_Number(text.get());
-  c.put_Height(s.height);
-}
-
-std::vector<BYTE> Canvas(vexorin::VexorinComponent& c) {
-  LONG width = 0;
-  c.GetWidth(&width);
-  std::vector<BYTE> canvas(static_cast<std::size_t>(width) * static_cast<std::size_t>(c.State().Height));
-  c.RenderImage(canvas.data());
-  return canvas;
-}
-
-// libjpeg alone with the component's settings: gray expanded to RGB, defaults, quality 100.
-void Encode(const BYTE* canvas, LONG width, LONG height, FILE* file, unsigned char** mem,
-            unsigned long* memSize) {
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr err;
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  if (file != nullptr) {
-    jpeg_stdio_dest(&cinfo, file);
-  } else {
-    jpeg_mem_dest(&cinfo, mem, memSize);
-  }
-  cinfo.image_width = static_cast<JDIMENSION>(width);
-  cinfo.image_height = static_cast<JDIMENSION>(height);
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 100, TRUE);
-  jpeg_start_compress(&cinfo, TRUE);
-  const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-  std::vector<JSAMPLE> rgb(pixels * 3);
-  for (std::size_t i = 0; i < pixels; ++i) rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = canvas[i];
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = rgb.data() + static_cast<std::size_t>(cinfo.next_scanline) * static_cast<std::size_t>(width) * 3;
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-}
+std::string TempBase() { return bench_support::TempDir() + "/vexorin-bench-" + std::to_string(getpid()); }
 
 void EncodeToMemory(const BYTE* canvas, LONG width, LONG height) {
   unsigned char* mem = nullptr;
@@ -154,26 +101,15 @@ BENCHMARK(BM_FloorEncodeFile)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SaveToFile)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 // Prints each measurement against its floor after the run.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public bench_support::TimesReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    // With repetitions the median stands for the benchmark; a single run stands for itself.
-    for (const Run& r : runs) {
-      if (r.run_type == Run::RT_Iteration && times_.count(r.run_name.str()) == 0) {
-        times_[r.run_name.str()] = r.GetAdjustedRealTime();
-      } else if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median") {
-        times_[r.run_name.str()] = r.GetAdjustedRealTime();
-      }
-    }
-  }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    const char* sizes[] = {"120x30", "900x200"};
+    const auto& sizes = bench_support::kSizeNames;
     std::printf("\n%-10s %-28s %12s %10s\n", "size", "measure", "us/picture", "ratio");
     for (int s = 0; s < 2; ++s) {
       const std::string arg = "/" + std::to_string(s);
-      auto t = [&](const char* n) { return times_[std::string(n) + arg]; };
+      auto t = [&](const char* n) { return Time(std::string(n) + arg); };
       const double memFloor = t("BM_FloorEncodeMemory");
       const double fileFloor = t("BM_FloorEncodeFile");
       std::printf("%-10s %-28s %12.1f %10s\n", sizes[s], "RenderImage", t("BM_RenderImage"), "-");
@@ -189,17 +125,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
                   (t("BM_SaveToFile") - t("BM_RenderImage")) / fileFloor);
     }
   }
-
- private:
-  std::map<std::string, double> times_;
 };
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return bench_support::RunWith<RatioReporter>(argc, argv); }

@@ -1,0 +1,111 @@
+// What the benchmark programs share: the two picture sizes, libjpeg alone as the floor, a private
+// temporary directory, and a reporter that keeps each benchmark's time (the median with repetitions).
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#include <jpeglib.h>
+
+#include "component/component.h"
+#include "platform/text.h"
+
+namespace bench_support {
+
+struct Size {
+  const char* number;
+  LONG height;
+};
+// The default picture (120 x 30, 8 digits) and 9 digits at height 200 (900 x 200).
+inline const Size kSizes[] = {{"12345678", 30}, {"123456789", 200}};
+inline const char* const kSizeNames[] = {"120x30", "900x200"};
+
+inline void Configure(vexorin::VexorinComponent& c, const Size& s) {
+  platform::unique_bstr text(platform::MakeBstr(s.number));
+  c.put_Number(text.get());
+  c.put_Height(s.height);
+}
+
+inline LONG Width(vexorin::VexorinComponent& c) {
+  LONG width = 0;
+  c.GetWidth(&width);
+  return width;
+}
+
+inline std::vector<BYTE> Canvas(vexorin::VexorinComponent& c) {
+  std::vector<BYTE> canvas(static_cast<std::size_t>(Width(c)) * static_cast<std::size_t>(c.State().Height));
+  c.RenderImage(canvas.data());
+  return canvas;
+}
+
+inline std::string TempDir() {
+  const char* dir = std::getenv("TMPDIR");
+  return dir != nullptr && *dir != '\0' ? dir : "/tmp";
+}
+
+// libjpeg alone with the component's settings: gray expanded to RGB, defaults, quality 100; to
+// `file`, or to memory when `file` is null.
+inline void Encode(const BYTE* canvas, LONG width, LONG height, FILE* file, unsigned char** mem = nullptr,
+                   unsigned long* memSize = nullptr) {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr err;
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  if (file != nullptr) {
+    jpeg_stdio_dest(&cinfo, file);
+  } else {
+    jpeg_mem_dest(&cinfo, mem, memSize);
+  }
+  cinfo.image_width = static_cast<JDIMENSION>(width);
+  cinfo.image_height = static_cast<JDIMENSION>(height);
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 100, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  std::vector<JSAMPLE> rgb(pixels * 3);
+  for (std::size_t i = 0; i < pixels; ++i) rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = canvas[i];
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = rgb.data() + static_cast<std::size_t>(cinfo.next_scanline) * static_cast<std::size_t>(width) * 3;
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+}
+
+// Keeps each benchmark's time by name; Finalize in the derived class prints the ratios.
+class TimesReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    // With repetitions the median stands for the benchmark; a single run stands for itself.
+    for (const Run& r : runs) {
+      if ((r.run_type == Run::RT_Iteration && times_.count(r.run_name.str()) == 0) ||
+          (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")) {
+        times_[r.run_name.str()] = r.GetAdjustedRealTime();
+      }
+    }
+  }
+
+ protected:
+  double Time(const std::string& name) { return times_[name]; }
+
+ private:
+  std::map<std::string, double> times_;
+};
+
+template <typename Reporter>
+int RunWith(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  Reporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}
+
+}  // namespace bench_support

@@ -450,6 +450,41 @@ TEST_F(ComTest, PageHookFailuresAreDescribed) {
   v->Release();
 }
 
+TEST(ModuleResourcesTest, VersionAndProjectWord) {
+  const std::wstring path = DllPath();
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<BYTE> info(size);
+  ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+  EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
+  EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+  EXPECT_EQ(fixed->dwProductVersionLS, 0x00000001u);
+  const struct {
+    const wchar_t* name;
+    const wchar_t* value;
+  } strings[] = {{L"FileVersion", L"2.0.0.0"},          {L"ProductVersion", L"2.0.0.0"},
+                 {L"FileDescription", L"Vexorin scripting component"},
+                 {L"InternalName", L"vexorin.dll"},     {L"OriginalFilename", L"vexorin.dll"},
+                 {L"ProductName", L"Vexorin"}};
+  for (const auto& c : strings) {
+    wchar_t* value = nullptr;
+    const std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + c.name;
+    ASSERT_TRUE(VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &length)) << c.name;
+    EXPECT_STREQ(value, c.value);
+  }
+  HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr);
+  wchar_t word[32] = {};
+  EXPECT_GT(LoadStringW(module, 100, word, 32), 0);
+  EXPECT_STREQ(word, L"corvath");
+  FreeLibrary(module);
+}
+
 // Run on its own (a fresh process): the type information is loaded once per process.
 TEST_F(ComTest, WithoutTheTypeLibraryOnlyTheVtableWorks) {
   ASSERT_EQ(UnRegisterTypeLib(LIBID_corvathLib, 2, 0, 0, SYS_WIN32), S_OK);

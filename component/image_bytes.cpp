@@ -80,11 +80,13 @@ HRESULT VexorinComponent::GetImageBody(VARIANT* retVal) {
     if (FAILED(saved)) return saved;
   }
 
-  // Room for width x Height x 3 bytes to begin with, doubled whenever the file is longer (small
-  // pictures are: the tables alone take 623 bytes).
+  // Room for width x Height x 3 bytes to begin with, but 4 KiB at least (the tables alone take 623
+  // bytes) and 1 MiB at most (the file is far smaller than the pixels), doubled when the file is
+  // longer.
   std::size_t pixels = 0;
   std::size_t capacity = PictureBytes(width, state_.Height, pixels) ? pixels * 3 : 0;
   if (capacity < 4096) capacity = 4096;
+  if (capacity > (std::size_t{1} << 20)) capacity = std::size_t{1} << 20;
   std::unique_ptr<BYTE[]> bytes(new BYTE[capacity]);
   std::size_t count = 0;
   {

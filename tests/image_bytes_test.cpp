@@ -87,7 +87,8 @@ TEST_F(ImageBytesTest, ReturnsTheFileThatSaveToFileWritesAndLeavesNothing) {
     const char* number;
     LONG height;
     LONG noise;
-  } cases[] = {{"12345678", 30, 0}, {"1", 20, 0}, {"987654321", 200, 1}, {"00000042", 57, 1}};
+  } cases[] = {{"12345678", 30, 0}, {"1", 20, 0}, {"987654321", 200, 1}, {"00000042", 57, 1},
+               {"123456789", 500, 1}};  // a file past the 1 MiB starting buffer
   for (const auto& c : cases) {
     SCOPED_TRACE(c.number);
     SetState(c.number, c.height, c.noise);
@@ -99,6 +100,7 @@ TEST_F(ImageBytesTest, ReturnsTheFileThatSaveToFileWritesAndLeavesNothing) {
     const Bytes bytes = ArrayBytes(image);
     EXPECT_EQ(bytes, ReadAll(path));
     ASSERT_GT(bytes.size(), 4u);
+    if (c.height == 500) EXPECT_GT(bytes.size(), 1u << 20);
     EXPECT_EQ(bytes[0], 0xFF);
     EXPECT_EQ(bytes[1], 0xD8);
     EXPECT_EQ(bytes[bytes.size() - 2], 0xFF);

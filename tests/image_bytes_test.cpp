@@ -100,7 +100,9 @@ TEST_F(ImageBytesTest, ReturnsTheFileThatSaveToFileWritesAndLeavesNothing) {
     const Bytes bytes = ArrayBytes(image);
     EXPECT_EQ(bytes, ReadAll(path));
     ASSERT_GT(bytes.size(), 4u);
-    if (c.height == 500) EXPECT_GT(bytes.size(), 1u << 20);
+    if (c.height == 500) {
+      EXPECT_GT(bytes.size(), 1u << 20);
+    }
     EXPECT_EQ(bytes[0], 0xFF);
     EXPECT_EQ(bytes[1], 0xD8);
     EXPECT_EQ(bytes[bytes.size() - 2], 0xFF);

@@ -4,7 +4,7 @@
 set -euo pipefail
 version=2.1.5
 root=$(cd "$(dirname "$0")/.." && pwd)
-cache=${VEXORIN_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vexorin}
+cache=${VEXORIN_CACHE:-${XDG_CACHE_HOME:-${HOME:-$root/build}/.cache}/vexorin}
 prefix="$cache/libjpeg-turbo-$version-i686-w64-mingw32"
 if [ -f "$prefix/.complete" ]; then
   echo "$prefix"

@@ -4,6 +4,8 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
+# Wine and the dependency cache live under HOME; a bare CI environment may not set it.
+export HOME="${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}"
 started=$SECONDS
 stage() { echo "== [$((SECONDS - started))s] $*"; }
 

@@ -12,15 +12,17 @@
 #include "platform/text.h"
 
 namespace {
-std::string PrivateDir() {
-  static std::string dir = [] {
-    std::string pattern = "/tmp/vexorin-fuzz-XXXXXX";
-    if (mkdtemp(&pattern[0]) == nullptr) std::abort();
-    setenv("TMP", pattern.c_str(), 1);
-    return pattern;
-  }();
-  return dir;
-}
+// A private temporary directory for one input, removed with it (libFuzzer ends with _Exit, so
+// nothing left for the end of the process would run).
+struct PrivateDir {
+  PrivateDir() {
+    path = "/tmp/vexorin-fuzz-XXXXXX";
+    if (mkdtemp(&path[0]) == nullptr) std::abort();
+    setenv("TMP", path.c_str(), 1);
+  }
+  ~PrivateDir() { rmdir(path.c_str()); }
+  std::string path;
+};
 
 std::int32_t Take(const std::uint8_t*& data, std::size_t& size) {
   std::int32_t v = 0;
@@ -33,7 +35,8 @@ std::int32_t Take(const std::uint8_t*& data, std::size_t& size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string dir = PrivateDir();
+  const PrivateDir privateDir;
+  const std::string& dir = privateDir.path;
   const std::int32_t digits = Take(data, size);
   const std::int32_t number = Take(data, size);
   const std::int32_t height = 20 + static_cast<std::int32_t>(static_cast<std::uint32_t>(Take(data, size)) % 1500);

@@ -17,13 +17,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t script = data[2];  // when to open and close strict stretches
   data += 3;
   size -= 3;
-  static const std::string path = [] {
-    std::string pattern = "/tmp/vexorin-stream-fuzz-XXXXXX";
-    const int fd = mkstemp(&pattern[0]);
-    if (fd == -1) std::abort();
-    close(fd);
-    return pattern;
-  }();
+  // A file of its own for each input, removed with it (libFuzzer ends with _Exit).
+  std::string path = "/tmp/vexorin-stream-fuzz-XXXXXX";
+  const int fd = mkstemp(&path[0]);
+  if (fd == -1) std::abort();
+  close(fd);
+  struct Remove {
+    const std::string& path;
+    ~Remove() { std::remove(path.c_str()); }
+  } removeAtEnd{path};
   FILE* f = std::fopen(path.c_str(), "wb");
   if (size > 0) std::fwrite(data, 1, size, f);
   std::fclose(f);

@@ -52,7 +52,7 @@ HRESULT LoadScript(const std::string& path, UINT id, std::string& script) {
 }
 
 HKEY RootKey(const std::string& name) {
-  const std::string n = name;
+  const std::string& n = name;
   if (n == "HKCR" || n == "HKEY_CLASSES_ROOT") return HKEY_CLASSES_ROOT;
   if (n == "HKCU" || n == "HKEY_CURRENT_USER") return HKEY_CURRENT_USER;
   if (n == "HKLM" || n == "HKEY_LOCAL_MACHINE") return HKEY_LOCAL_MACHINE;

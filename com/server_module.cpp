@@ -1,6 +1,7 @@
 // The DLL's entry point, its four exports and the module-level records.
 #include "com/server_module.h"
 
+#include <atomic>
 #include <iterator>
 #include <new>
 
@@ -25,7 +26,7 @@ struct ClassEntry {
   const CLSID* classId;
   UINT registryScript;
   InstanceCreator creator;
-  IUnknown* cachedClassObject;
+  std::atomic<IUnknown*> cachedClassObject;  // read without the lock, set once under it
 };
 
 struct ClassTable {
@@ -58,10 +59,7 @@ void ProcessDetach() {
     DeleteCriticalSection(&module.moduleLock);
   }
   for (ClassEntry& entry : classTable.entries) {
-    if (entry.cachedClassObject != nullptr) {
-      entry.cachedClassObject->Release();
-      entry.cachedClassObject = nullptr;
-    }
+    if (IUnknown* cached = entry.cachedClassObject.exchange(nullptr)) cached->Release();
   }
   if (classTable.sectionReady) DeleteCriticalSection(&classTable.section);
   module.shutDown = true;
@@ -101,16 +99,16 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID classId, REFIID iid
   for (auto& entry : com::classTable.entries) {
     if (!IsEqualCLSID(classId, *entry.classId)) continue;
     HRESULT hr = S_OK;
-    if (entry.cachedClassObject == nullptr) {
+    if (entry.cachedClassObject.load() == nullptr) {
       EnterCriticalSection(&com::classTable.section);
-      if (entry.cachedClassObject == nullptr) {  // tested again under the lock
+      if (entry.cachedClassObject.load() == nullptr) {  // tested again under the lock
         void* created = nullptr;
         hr = com::ClassObject::Create(entry.creator, IID_IUnknown, &created);
-        if (SUCCEEDED(hr)) entry.cachedClassObject = static_cast<IUnknown*>(created);
+        if (SUCCEEDED(hr)) entry.cachedClassObject.store(static_cast<IUnknown*>(created));
       }
       LeaveCriticalSection(&com::classTable.section);
     }
-    if (entry.cachedClassObject != nullptr) hr = entry.cachedClassObject->QueryInterface(iid, out);
+    if (IUnknown* cached = entry.cachedClassObject.load()) hr = cached->QueryInterface(iid, out);
     if (*out == nullptr && SUCCEEDED(hr)) hr = CLASS_E_CLASSNOTAVAILABLE;
     return hr;
   }

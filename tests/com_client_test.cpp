@@ -450,6 +450,43 @@ TEST_F(ComTest, PageHookFailuresAreDescribed) {
   v->Release();
 }
 
+// A copy of the DLL whose full path does not fit the 260-character buffer: registering it fails with
+// 0x8007007A and writes nothing (the registered server stays the original).
+TEST_F(ComTest, RegistrationFromAPathThatFillsTheBufferWritesNothing) {
+  wchar_t temp[MAX_PATH];
+  ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+  std::wstring dir = std::wstring(temp) + L"vexorin-long";
+  std::vector<std::wstring> made;
+  while (dir.size() < 270) {
+    CreateDirectoryW(dir.c_str(), nullptr);
+    made.push_back(dir);
+    dir += L"\\" + std::wstring(40, L'd');
+  }
+  CreateDirectoryW(dir.c_str(), nullptr);
+  made.push_back(dir);
+  const std::wstring copy = dir + L"\\vexorin.dll";
+  ASSERT_TRUE(CopyFileW(DllPath().c_str(), copy.c_str(), FALSE)) << GetLastError();
+
+  HMODULE module = LoadLibraryW(copy.c_str());
+  if (module == nullptr) {
+    DeleteFileW(copy.c_str());
+    for (auto it = made.rbegin(); it != made.rend(); ++it) RemoveDirectoryW(it->c_str());
+    GTEST_SKIP() << "this system does not load a DLL from a path this long";
+  }
+  auto reg = Export<HRESULT(STDAPICALLTYPE*)()>(module, "DllRegisterServer");
+  ASSERT_NE(reg, nullptr);
+  EXPECT_EQ(reg(), static_cast<HRESULT>(0x8007007A));
+  FreeLibrary(module);
+
+  wchar_t server[1024] = {};
+  LONG size = sizeof server;
+  ASSERT_EQ(RegQueryValueW(HKEY_CLASSES_ROOT, L"CLSID\\{E3D03CDB-B405-4350-8B9A-29BEA8873B1C}\\InprocServer32", server, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::wstring(server).find(L"vexorin-long"), std::wstring::npos) << "the long copy was registered";
+  DeleteFileW(copy.c_str());
+  for (auto it = made.rbegin(); it != made.rend(); ++it) RemoveDirectoryW(it->c_str());
+}
+
 TEST(ModuleResourcesTest, VersionAndProjectWord) {
   const std::wstring path = DllPath();
   DWORD ignored = 0;

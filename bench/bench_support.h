@@ -36,8 +36,14 @@ inline LONG Width(vexorin::VexorinComponent& c) {
   return width;
 }
 
+// A canvas of the component's size, blank.
+inline std::vector<BYTE> BlankCanvas(vexorin::VexorinComponent& c) {
+  return std::vector<BYTE>(static_cast<std::size_t>(Width(c)) * static_cast<std::size_t>(c.State().Height));
+}
+
+// A canvas of the component's size with its picture drawn.
 inline std::vector<BYTE> Canvas(vexorin::VexorinComponent& c) {
-  std::vector<BYTE> canvas(static_cast<std::size_t>(Width(c)) * static_cast<std::size_t>(c.State().Height));
+  std::vector<BYTE> canvas = BlankCanvas(c);
   c.RenderImage(canvas.data());
   return canvas;
 }

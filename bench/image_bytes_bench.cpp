@@ -21,10 +21,8 @@ using bench_support::kSizes;
 void BM_FloorEncodeReadRemove(benchmark::State& state) {
   vexorin::VexorinComponent c;
   Configure(c, kSizes[state.range(0)]);
-  LONG width = 0;
-  c.GetWidth(&width);
-  std::vector<BYTE> canvas(static_cast<std::size_t>(width) * static_cast<std::size_t>(c.State().Height));
-  c.RenderImage(canvas.data());
+  const LONG width = bench_support::Width(c);
+  std::vector<BYTE> canvas = bench_support::Canvas(c);
   const std::string pattern = bench_support::TempDir() + "/vexorin-floor-XXXXXX";
   std::vector<BYTE> back(canvas.size() * 3 + 4096);
   for (auto _ : state) {
@@ -44,9 +42,7 @@ void BM_FloorEncodeReadRemove(benchmark::State& state) {
 void BM_RenderImage(benchmark::State& state) {
   vexorin::VexorinComponent c;
   Configure(c, kSizes[state.range(0)]);
-  LONG width = 0;
-  c.GetWidth(&width);
-  std::vector<BYTE> canvas(static_cast<std::size_t>(width) * static_cast<std::size_t>(c.State().Height));
+  std::vector<BYTE> canvas = bench_support::BlankCanvas(c);
   for (auto _ : state) c.RenderImage(canvas.data());
 }
 

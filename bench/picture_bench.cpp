@@ -30,9 +30,7 @@ void EncodeToMemory(const BYTE* canvas, LONG width, LONG height) {
 void BM_RenderImage(benchmark::State& state) {
   vexorin::VexorinComponent c;
   Configure(c, kSizes[state.range(0)]);
-  LONG width = 0;
-  c.GetWidth(&width);
-  std::vector<BYTE> canvas(static_cast<std::size_t>(width) * static_cast<std::size_t>(c.State().Height));
+  std::vector<BYTE> canvas = bench_support::BlankCanvas(c);
   for (auto _ : state) {
     c.RenderImage(canvas.data());
     benchmark::DoNotOptimize(canvas.data());
@@ -42,8 +40,7 @@ void BM_RenderImage(benchmark::State& state) {
 void BM_FloorEncodeMemory(benchmark::State& state) {
   vexorin::VexorinComponent c;
   Configure(c, kSizes[state.range(0)]);
-  LONG width = 0;
-  c.GetWidth(&width);
+  const LONG width = bench_support::Width(c);
   const std::vector<BYTE> canvas = Canvas(c);
   for (auto _ : state) EncodeToMemory(canvas.data(), width, c.State().Height);
 }
@@ -51,10 +48,9 @@ void BM_FloorEncodeMemory(benchmark::State& state) {
 void BM_RenderAndEncodeMemory(benchmark::State& state) {
   vexorin::VexorinComponent c;
   Configure(c, kSizes[state.range(0)]);
-  LONG width = 0;
-  c.GetWidth(&width);
+  const LONG width = bench_support::Width(c);
   for (auto _ : state) {
-    std::vector<BYTE> canvas(static_cast<std::size_t>(width) * static_cast<std::size_t>(c.State().Height));
+    std::vector<BYTE> canvas = bench_support::BlankCanvas(c);
     c.RenderImage(canvas.data());
     EncodeToMemory(canvas.data(), width, c.State().Height);
   }
@@ -63,8 +59,7 @@ void BM_RenderAndEncodeMemory(benchmark::State& state) {
 void BM_FloorEncodeFile(benchmark::State& state) {
   vexorin::VexorinComponent c;
   Configure(c, kSizes[state.range(0)]);
-  LONG width = 0;
-  c.GetWidth(&width);
+  const LONG width = bench_support::Width(c);
   const std::vector<BYTE> canvas = Canvas(c);
   const std::string base = TempBase() + "-floor-";
   long n = 0;

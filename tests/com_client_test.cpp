@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 
+#include "com_support.h"
 #include "platform/platform.h"
 #include "vexorin_h.h"
 
@@ -92,11 +93,7 @@ class ComTest : public ::testing::Test {
   }
 };
 
-// GetProcAddress gives a generic function pointer; the export's real type is known here.
-template <typename Function>
-Function Export(HMODULE module, const char* name) {
-  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
+using testing_support::Export;
 
 // The module's own exports, for the lock count and the class object's identity.
 struct Exports {

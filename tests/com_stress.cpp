@@ -15,15 +15,14 @@
 #include "platform/platform.h"  // windows.h first: psapi.h needs it
 #include "vexorin_h.h"
 
-#include <io.h>
 #include <psapi.h>
+
+#include "com_support.h"
+#include "test_support.h"
 
 namespace {
 
-template <typename Function>
-Function Export(HMODULE module, const char* name) {
-  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
+using testing_support::Export;
 
 struct Usage {
   DWORD handles;
@@ -39,11 +38,7 @@ Usage Measure() {
   status.dwLength = sizeof status;
   if (GlobalMemoryStatusEx(&status)) u.addressSpace = status.ullTotalVirtual - status.ullAvailVirtual;
   GetProcessHandleCount(GetCurrentProcess(), &u.handles);
-  if (u.handles == 0) {
-    for (int fd = 0; fd < 2048; ++fd) {
-      if (_get_osfhandle(fd) != -1) ++u.handles;
-    }
-  }
+  if (u.handles == 0) u.handles = static_cast<DWORD>(testing_support::OpenFileHandles());
   PROCESS_MEMORY_COUNTERS_EX counters;
   counters.cb = sizeof counters;
   if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters)) {

@@ -3,7 +3,7 @@
 # clang with its libFuzzer runtime).
 # Idempotent; needs root only when something is missing.
 set -euo pipefail
-packages=(g++ cmake ninja-build pkg-config libjpeg-dev libgtest-dev libbenchmark-dev clang libclang-rt-14-dev)
+packages=(g++ cmake ninja-build pkg-config libjpeg-dev libgtest-dev libbenchmark-dev clang libclang-rt-14-dev libgd-dev valgrind)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

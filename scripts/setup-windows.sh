@@ -4,7 +4,7 @@
 # and nasm (nasm for libjpeg-turbo's SIMD code).
 set -euo pipefail
 
-packages=(wine wine32:i386 g++-mingw-w64-i686 mingw-w64-tools nasm libwine-dev:i386 dpkg-dev)
+packages=(wine wine32:i386 wine64 g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-tools nasm libwine-dev:i386 dpkg-dev)
 
 missing=()
 for p in "${packages[@]}"; do

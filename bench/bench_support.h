@@ -36,15 +36,19 @@ inline LONG Width(vexorin::VexorinComponent& c) {
   return width;
 }
 
-// A canvas of the component's size, blank.
-inline std::vector<BYTE> BlankCanvas(vexorin::VexorinComponent& c) {
-  return std::vector<BYTE>(static_cast<std::size_t>(Width(c)) * static_cast<std::size_t>(c.State().Height));
+inline vexorin::PictureSize MeasuredSize(const vexorin::VexorinComponent& c) {
+  vexorin::PictureSize size;
+  c.MeasurePicture(size);
+  return size;
 }
+
+// A canvas of the component's size, blank.
+inline std::vector<BYTE> BlankCanvas(const vexorin::VexorinComponent& c) { return std::vector<BYTE>(MeasuredSize(c).bytes); }
 
 // A canvas of the component's size with its picture drawn.
 inline std::vector<BYTE> Canvas(vexorin::VexorinComponent& c) {
   std::vector<BYTE> canvas = BlankCanvas(c);
-  c.RenderImage(canvas.data());
+  c.RenderImage(canvas.data(), MeasuredSize(c));
   return canvas;
 }
 

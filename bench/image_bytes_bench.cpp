@@ -43,7 +43,8 @@ void BM_RenderImage(benchmark::State& state) {
   vexorin::VexorinComponent c;
   Configure(c, kSizes[state.range(0)]);
   std::vector<BYTE> canvas = bench_support::BlankCanvas(c);
-  for (auto _ : state) c.RenderImage(canvas.data());
+  const vexorin::PictureSize size = bench_support::MeasuredSize(c);
+  for (auto _ : state) c.RenderImage(canvas.data(), size);
 }
 
 void BM_GetImage(benchmark::State& state) {

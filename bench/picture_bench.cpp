@@ -31,8 +31,9 @@ void BM_RenderImage(benchmark::State& state) {
   vexorin::VexorinComponent c;
   Configure(c, kSizes[state.range(0)]);
   std::vector<BYTE> canvas = bench_support::BlankCanvas(c);
+  const vexorin::PictureSize size = bench_support::MeasuredSize(c);
   for (auto _ : state) {
-    c.RenderImage(canvas.data());
+    c.RenderImage(canvas.data(), size);
     benchmark::DoNotOptimize(canvas.data());
   }
 }
@@ -49,9 +50,10 @@ void BM_RenderAndEncodeMemory(benchmark::State& state) {
   vexorin::VexorinComponent c;
   Configure(c, kSizes[state.range(0)]);
   const LONG width = bench_support::Width(c);
+  const vexorin::PictureSize size = bench_support::MeasuredSize(c);
   for (auto _ : state) {
-    std::vector<BYTE> canvas = bench_support::BlankCanvas(c);
-    c.RenderImage(canvas.data());
+    std::vector<BYTE> canvas(size.bytes);
+    c.RenderImage(canvas.data(), size);
     EncodeToMemory(canvas.data(), width, c.State().Height);
   }
 }

@@ -127,22 +127,16 @@ int Parse(int argc, char** argv, Options& o) {
 }
 
 int WritePgm(vexorin::VexorinComponent& component, const char* path) {
-  LONG width = 0;
-  component.GetWidth(&width);
-  LONG height = 0;
-  component.get_Height(&height);
-  std::size_t bytes = 0;
-  if (!vexorin::PictureBytes(width, height, bytes)) return Failed("RenderImage", E_FAIL);
-  std::unique_ptr<BYTE[]> canvas(new (std::nothrow) BYTE[bytes]);
-  const HRESULT hr = component.RenderImage(canvas.get());
+  vexorin::Canvas canvas;
+  const HRESULT hr = component.Render(canvas);
   if (FAILED(hr)) return Failed("RenderImage", hr);
   std::FILE* f = std::fopen(path, "wb");
   if (f == nullptr) {
     std::fprintf(stderr, "vexorin: cannot write '%s': %s\n", path, std::strerror(errno));
     return 1;
   }
-  std::fprintf(f, "P5\n%ld %ld\n255\n", static_cast<long>(width), static_cast<long>(height));
-  const bool ok = std::fwrite(canvas.get(), 1, bytes, f) == bytes;
+  std::fprintf(f, "P5\n%ld %ld\n255\n", static_cast<long>(canvas.size.width), static_cast<long>(canvas.size.height));
+  const bool ok = std::fwrite(canvas.pixels.get(), 1, canvas.size.bytes, f) == canvas.size.bytes;
   if (std::fclose(f) != 0 || !ok) {
     std::fprintf(stderr, "vexorin: cannot write '%s'\n", path);
     return 1;
@@ -151,20 +145,17 @@ int WritePgm(vexorin::VexorinComponent& component, const char* path) {
 }
 
 int WriteJpegToStdout(vexorin::VexorinComponent& component) {
-  VARIANT image;
-  VariantInit(&image);
-  const HRESULT hr = component.GetImage(&image);
+  platform::unique_variant image;
+  const HRESULT hr = component.GetImage(image.put());
   if (FAILED(hr)) return Failed("GetImage", hr);
-  void* data = nullptr;
-  SafeArrayAccessData(image.parray, &data);
-  const std::size_t size = image.parray->rgsabound[0].cElements;
+  SAFEARRAY* array = image.get().parray;
+  const platform::safearray_access access(array);
+  if (FAILED(access.result())) return Failed("reading the picture", access.result());
+  const std::size_t size = array->rgsabound[0].cElements;
 #ifdef _WIN32
   _setmode(_fileno(stdout), _O_BINARY);
 #endif
-  const bool ok = std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0;
-  SafeArrayUnaccessData(image.parray);
-  VariantClear(&image);
-  if (!ok) {
+  if (std::fwrite(access.data(), 1, size, stdout) != size || std::fflush(stdout) != 0) {
     std::fprintf(stderr, "vexorin: cannot write the picture to standard output\n");
     return 1;
   }

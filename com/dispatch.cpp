@@ -4,6 +4,7 @@
 #include <new>
 
 #include "com/server_module.h"
+#include "platform/text.h"
 #include "vexorin_h.h"
 
 namespace com {
@@ -139,49 +140,28 @@ HRESULT DispatchInvoke(IDispatch* self, DISPID id, LCID locale, WORD flags, DISP
 HRESULT ReportError(REFCLSID classId, const char* description, DWORD helpContext,
                     const char* helpFile, REFIID iid, HRESULT hr) {
   if (description == nullptr) return E_POINTER;
-  const UINT codePage = platform::ConversionCodePage();
-  auto widen = [codePage](const char* text) -> BSTR {
-    const int n = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
-    if (n <= 0) return nullptr;
-    BSTR out = SysAllocStringLen(nullptr, static_cast<UINT>(n - 1));
-    if (out != nullptr && MultiByteToWideChar(codePage, 0, text, -1, out, n) != n) {
-      SysFreeString(out);
-      out = nullptr;
-    }
-    return out;
-  };
-  BSTR wideDescription = widen(description);
-  if (wideDescription == nullptr) return E_OUTOFMEMORY;
-  BSTR wideHelpFile = nullptr;
+  platform::unique_bstr wideDescription(platform::MakeBstrNothrow(description));
+  if (!wideDescription) return E_OUTOFMEMORY;
+  platform::unique_bstr wideHelpFile;
   if (helpFile != nullptr) {
-    wideHelpFile = widen(helpFile);
-    if (wideHelpFile == nullptr) {
-      SysFreeString(wideDescription);
-      return E_OUTOFMEMORY;
+    wideHelpFile.reset(platform::MakeBstrNothrow(helpFile));
+    if (!wideHelpFile) return E_OUTOFMEMORY;
+  }
+  platform::unique_com<ICreateErrorInfo> create;
+  if (SUCCEEDED(CreateErrorInfo(create.put()))) {
+    create.get()->SetGUID(iid);
+    platform::unique_any<LPOLESTR, &CoTaskMemFree> progId;
+    if (SUCCEEDED(ProgIDFromCLSID(classId, progId.put())) && progId) create.get()->SetSource(progId.get());
+    if (helpContext != 0 && wideHelpFile) {
+      create.get()->SetHelpContext(helpContext);
+      create.get()->SetHelpFile(wideHelpFile.get());
+    }
+    create.get()->SetDescription(wideDescription.get());
+    platform::unique_com<IErrorInfo> info;
+    if (SUCCEEDED(create.get()->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(info.put())))) {
+      SetErrorInfo(0, info.get());
     }
   }
-  ICreateErrorInfo* create = nullptr;
-  if (SUCCEEDED(CreateErrorInfo(&create))) {
-    create->SetGUID(iid);
-    LPOLESTR progId = nullptr;
-    if (SUCCEEDED(ProgIDFromCLSID(classId, &progId)) && progId != nullptr) {
-      create->SetSource(progId);
-      CoTaskMemFree(progId);
-    }
-    if (helpContext != 0 && wideHelpFile != nullptr) {
-      create->SetHelpContext(helpContext);
-      create->SetHelpFile(wideHelpFile);
-    }
-    create->SetDescription(wideDescription);
-    IErrorInfo* info = nullptr;
-    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
-      SetErrorInfo(0, info);
-      info->Release();
-    }
-    create->Release();
-  }
-  SysFreeString(wideDescription);
-  SysFreeString(wideHelpFile);
   return hr == 0 ? DISP_E_EXCEPTION : hr;
 }
 

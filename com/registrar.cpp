@@ -6,12 +6,15 @@
 
 #include "com/registry_script.h"
 #include "com/server_module.h"
+#include "platform/text.h"
 
 namespace com {
 
 namespace {
 
 using registry_script::Key;
+using unique_module = platform::unique_any<HMODULE, &FreeLibrary>;
+using unique_hkey = platform::unique_any<HKEY, &RegCloseKey>;
 
 HRESULT FromWin32(LONG error) { return error == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(error); }
 
@@ -35,19 +38,18 @@ std::string GuidText(REFGUID guid) {
 
 // The script as stored, read from the module file opened as data.
 HRESULT LoadScript(const std::string& path, UINT id, std::string& script) {
-  HMODULE data = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  if (data == nullptr) return HRESULT_FROM_WIN32(GetLastError());
+  const unique_module data(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  if (!data) return HRESULT_FROM_WIN32(GetLastError());
   HRESULT hr = HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND);
-  if (HRSRC resource = FindResourceA(data, MAKEINTRESOURCEA(id), "REGISTRY")) {
-    const DWORD size = SizeofResource(data, resource);
-    HGLOBAL loaded = LoadResource(data, resource);
+  if (HRSRC resource = FindResourceA(data.get(), MAKEINTRESOURCEA(id), "REGISTRY")) {
+    const DWORD size = SizeofResource(data.get(), resource);
+    HGLOBAL loaded = LoadResource(data.get(), resource);
     const char* bytes = loaded != nullptr ? static_cast<const char*>(LockResource(loaded)) : nullptr;
     if (bytes != nullptr) {
       script.assign(bytes, size);
       hr = S_OK;
     }
   }
-  FreeLibrary(data);
   return hr;
 }
 
@@ -66,34 +68,34 @@ LONG SetString(HKEY key, const char* name, const std::string& data) {
 
 HRESULT RegisterKey(HKEY parent, const Key& key) {
   if (key.forceRemove) RegDeleteTreeA(parent, key.name.c_str());  // absent is fine
-  HKEY handle = nullptr;
-  LONG error = RegCreateKeyExA(parent, key.name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr);
+  unique_hkey handle;
+  LONG error = RegCreateKeyExA(parent, key.name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, handle.put(), nullptr);
   if (error != ERROR_SUCCESS) return FromWin32(error);
   HRESULT hr = S_OK;
-  if (key.hasDefault) hr = FromWin32(SetString(handle, nullptr, key.defaultValue));
+  if (key.hasDefault) hr = FromWin32(SetString(handle.get(), nullptr, key.defaultValue));
   for (std::size_t i = 0; SUCCEEDED(hr) && i < key.values.size(); ++i) {
-    hr = FromWin32(SetString(handle, key.values[i].name.c_str(), key.values[i].data));
+    hr = FromWin32(SetString(handle.get(), key.values[i].name.c_str(), key.values[i].data));
   }
-  for (std::size_t i = 0; SUCCEEDED(hr) && i < key.children.size(); ++i) hr = RegisterKey(handle, key.children[i]);
-  RegCloseKey(handle);
+  for (std::size_t i = 0; SUCCEEDED(hr) && i < key.children.size(); ++i) hr = RegisterKey(handle.get(), key.children[i]);
   return hr;
 }
 
 // Children before parents; what is already absent is no failure.
 HRESULT UnregisterKey(HKEY parent, const Key& key) {
-  HKEY handle = nullptr;
-  LONG error = RegOpenKeyExA(parent, key.name.c_str(), 0, KEY_ALL_ACCESS, &handle);
-  if (error == ERROR_FILE_NOT_FOUND) return S_OK;
-  if (error != ERROR_SUCCESS) return FromWin32(error);
   HRESULT hr = S_OK;
-  for (std::size_t i = 0; SUCCEEDED(hr) && i < key.children.size(); ++i) hr = UnregisterKey(handle, key.children[i]);
-  for (std::size_t i = 0; SUCCEEDED(hr) && i < key.values.size(); ++i) {
-    error = RegDeleteValueA(handle, key.values[i].name.c_str());
-    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) hr = FromWin32(error);
+  {
+    unique_hkey handle;
+    LONG error = RegOpenKeyExA(parent, key.name.c_str(), 0, KEY_ALL_ACCESS, handle.put());
+    if (error == ERROR_FILE_NOT_FOUND) return S_OK;
+    if (error != ERROR_SUCCESS) return FromWin32(error);
+    for (std::size_t i = 0; SUCCEEDED(hr) && i < key.children.size(); ++i) hr = UnregisterKey(handle.get(), key.children[i]);
+    for (std::size_t i = 0; SUCCEEDED(hr) && i < key.values.size(); ++i) {
+      error = RegDeleteValueA(handle.get(), key.values[i].name.c_str());
+      if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) hr = FromWin32(error);
+    }
   }
-  RegCloseKey(handle);
   if (FAILED(hr) || key.noRemove) return hr;
-  error = RegDeleteKeyA(parent, key.name.c_str());
+  const LONG error = RegDeleteKeyA(parent, key.name.c_str());
   return error == ERROR_FILE_NOT_FOUND ? S_OK : FromWin32(error);
 }
 
@@ -137,12 +139,8 @@ HRESULT LoadModuleTypeLib(HINSTANCE module, std::wstring& loadedFrom, ITypeLib**
   HRESULT hr = ModulePath(module, path);
   if (FAILED(hr)) return hr;
   auto widen = [](const std::string& text) {
-    const UINT codePage = platform::ConversionCodePage();
-    const int n = MultiByteToWideChar(codePage, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring out(n > 0 ? static_cast<std::size_t>(n) : 1, L'\0');
-    if (n > 0) MultiByteToWideChar(codePage, 0, text.c_str(), -1, &out[0], n);
-    out.resize(wcslen(out.c_str()));
-    return out;
+    const platform::unique_bstr wide(platform::MakeBstr(text.c_str()));
+    return std::wstring(wide.get(), SysStringLen(wide.get()));
   };
   loadedFrom = widen(path);
   hr = LoadTypeLib(loadedFrom.c_str(), library);

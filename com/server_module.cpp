@@ -9,6 +9,7 @@
 #include "com/registrar.h"
 #include "vexorin_h.h"
 #include "com/vexorin_object.h"
+#include "component/component.h"
 
 namespace com {
 
@@ -93,45 +94,53 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID classId, REFIID iid, LPVOID* out) {
-  if (com::Module().shutDown) return E_UNEXPECTED;
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  for (auto& entry : com::classTable.entries) {
-    if (!IsEqualCLSID(classId, *entry.classId)) continue;
-    HRESULT hr = S_OK;
-    if (entry.cachedClassObject.load() == nullptr) {
-      EnterCriticalSection(&com::classTable.section);
-      if (entry.cachedClassObject.load() == nullptr) {  // tested again under the lock
-        void* created = nullptr;
-        hr = com::ClassObject::Create(entry.creator, IID_IUnknown, &created);
-        if (SUCCEEDED(hr)) entry.cachedClassObject.store(static_cast<IUnknown*>(created));
+  return vexorin::Guarded([&] {
+    if (com::Module().shutDown) return E_UNEXPECTED;
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    for (auto& entry : com::classTable.entries) {
+      if (!IsEqualCLSID(classId, *entry.classId)) continue;
+      HRESULT hr = S_OK;
+      if (entry.cachedClassObject.load() == nullptr) {
+        EnterCriticalSection(&com::classTable.section);
+        if (entry.cachedClassObject.load() == nullptr) {  // tested again under the lock
+          void* created = nullptr;
+          hr = com::ClassObject::Create(entry.creator, IID_IUnknown, &created);
+          if (SUCCEEDED(hr)) entry.cachedClassObject.store(static_cast<IUnknown*>(created));
+        }
+        LeaveCriticalSection(&com::classTable.section);
       }
-      LeaveCriticalSection(&com::classTable.section);
+      if (IUnknown* cached = entry.cachedClassObject.load()) hr = cached->QueryInterface(iid, out);
+      if (*out == nullptr && SUCCEEDED(hr)) hr = CLASS_E_CLASSNOTAVAILABLE;
+      return hr;
     }
-    if (IUnknown* cached = entry.cachedClassObject.load()) hr = cached->QueryInterface(iid, out);
-    if (*out == nullptr && SUCCEEDED(hr)) hr = CLASS_E_CLASSNOTAVAILABLE;
-    return hr;
-  }
-  return CLASS_E_CLASSNOTAVAILABLE;
+    return CLASS_E_CLASSNOTAVAILABLE;
+  });
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return com::Module().lockCount == 0 ? S_OK : S_FALSE; }
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
+  return vexorin::Guarded([] { return com::Module().lockCount == 0 ? S_OK : S_FALSE; });
+}
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
-  HRESULT hr = com::RunRegistryScript(com::Module().instance, com::kAppIdScript, true);
-  for (std::size_t i = 0; SUCCEEDED(hr) && i < std::size(com::classTable.entries); ++i) {
-    hr = com::RunRegistryScript(com::Module().instance, com::classTable.entries[i].registryScript, true);
-  }
-  if (SUCCEEDED(hr)) hr = com::RegisterModuleTypeLib(com::Module().instance);
-  return FAILED(hr) ? hr : S_OK;
+  return vexorin::Guarded([] {
+    HRESULT hr = com::RunRegistryScript(com::Module().instance, com::kAppIdScript, true);
+    for (std::size_t i = 0; SUCCEEDED(hr) && i < std::size(com::classTable.entries); ++i) {
+      hr = com::RunRegistryScript(com::Module().instance, com::classTable.entries[i].registryScript, true);
+    }
+    if (SUCCEEDED(hr)) hr = com::RegisterModuleTypeLib(com::Module().instance);
+    return FAILED(hr) ? hr : S_OK;
+  });
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
-  HRESULT hr = S_OK;
-  for (std::size_t i = 0; SUCCEEDED(hr) && i < std::size(com::classTable.entries); ++i) {
-    hr = com::RunRegistryScript(com::Module().instance, com::classTable.entries[i].registryScript, false);
-  }
-  if (SUCCEEDED(hr)) hr = com::UnregisterModuleTypeLib(com::Module().instance);
-  if (SUCCEEDED(hr)) hr = com::RunRegistryScript(com::Module().instance, com::kAppIdScript, false);
-  return FAILED(hr) ? hr : S_OK;
+  return vexorin::Guarded([] {
+    HRESULT hr = S_OK;
+    for (std::size_t i = 0; SUCCEEDED(hr) && i < std::size(com::classTable.entries); ++i) {
+      hr = com::RunRegistryScript(com::Module().instance, com::classTable.entries[i].registryScript, false);
+    }
+    if (SUCCEEDED(hr)) hr = com::UnregisterModuleTypeLib(com::Module().instance);
+    if (SUCCEEDED(hr)) hr = com::RunRegistryScript(com::Module().instance, com::kAppIdScript, false);
+    return FAILED(hr) ? hr : S_OK;
+  });
 }

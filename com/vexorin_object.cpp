@@ -57,11 +57,6 @@ CVexorin::CVexorin(IUnknown* outer) : outer_(outer) { ModuleLock(); }
 CVexorin::~CVexorin() {
   refs_ = kDestroying;  // reference calls during tear-down never reach 0 again
   ModuleUnlock();
-  if (request_ != nullptr) {
-    IUnknown* request = request_;
-    request_ = nullptr;
-    request->Release();
-  }
 }
 
 HRESULT CVexorin::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
@@ -112,44 +107,38 @@ HRESULT CVexorin::QueryInterface(REFIID iid, void** out) {
 ULONG CVexorin::AddRef() { return outer_ != nullptr ? outer_->AddRef() : InternalAddRef(); }
 ULONG CVexorin::Release() { return outer_ != nullptr ? outer_->Release() : InternalRelease(); }
 
-HRESULT CVexorin::GetTypeInfoCount(UINT* count) { return DispatchGetTypeInfoCount(count); }
-HRESULT CVexorin::GetTypeInfo(UINT, LCID locale, ITypeInfo** out) { return DispatchGetTypeInfo(locale, out); }
+HRESULT CVexorin::GetTypeInfoCount(UINT* count) {
+  return vexorin::Guarded([&] { return DispatchGetTypeInfoCount(count); });
+}
+HRESULT CVexorin::GetTypeInfo(UINT, LCID locale, ITypeInfo** out) {
+  return vexorin::Guarded([&] { return DispatchGetTypeInfo(locale, out); });
+}
 HRESULT CVexorin::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) {
-  return DispatchGetIDsOfNames(names, count, locale, ids);
+  return vexorin::Guarded([&] { return DispatchGetIDsOfNames(names, count, locale, ids); });
 }
 HRESULT CVexorin::Invoke(DISPID id, REFIID, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
                          EXCEPINFO* exception, UINT* argumentError) {
-  return DispatchInvoke(static_cast<IVexorin*>(this), id, locale, flags, params, result, exception,
-                        argumentError);
+  return vexorin::Guarded([&] {
+    return DispatchInvoke(static_cast<IVexorin*>(this), id, locale, flags, params, result, exception,
+                          argumentError);
+  });
 }
 
 HRESULT CVexorin::OnStartPage(IUnknown* piUnk) {
-  if (piUnk == nullptr) return E_POINTER;
-  IScriptingContext* context = nullptr;
-  HRESULT hr = piUnk->QueryInterface(kIidScriptingContext, reinterpret_cast<void**>(&context));
-  if (FAILED(hr)) return ReportError(CLSID_CVexorin, "Can't obtain ScriptingContext", 0, nullptr, GUID_NULL, hr);
-  // A second start without an end: give the earlier page's Request back first, so none leaks.
-  if (request_ != nullptr) {
-    IUnknown* earlier = request_;
-    request_ = nullptr;
-    earlier->Release();
-  }
-  hr = context->get_Request(&request_);
-  if (FAILED(hr)) {
-    ReportError(CLSID_CVexorin, "Can't obtain Request object", 0, nullptr, GUID_NULL, hr);
-    context->Release();
-    return hr;
-  }
-  context->Release();
-  return S_OK;
+  return vexorin::Guarded([&] {
+    if (piUnk == nullptr) return E_POINTER;
+    platform::unique_com<IScriptingContext> context;
+    HRESULT hr = piUnk->QueryInterface(kIidScriptingContext, reinterpret_cast<void**>(context.put()));
+    if (FAILED(hr)) return ReportError(CLSID_CVexorin, "Can't obtain ScriptingContext", 0, nullptr, GUID_NULL, hr);
+    // A second start without an end: give the earlier page's Request back first, so none leaks.
+    hr = context.get()->get_Request(request_.put());
+    if (FAILED(hr)) return ReportError(CLSID_CVexorin, "Can't obtain Request object", 0, nullptr, GUID_NULL, hr);
+    return S_OK;
+  });
 }
 
 HRESULT CVexorin::OnEndPage() {
-  if (request_ != nullptr) {
-    IUnknown* request = request_;
-    request_ = nullptr;
-    request->Release();
-  }
+  request_.reset();
   return S_OK;
 }
 

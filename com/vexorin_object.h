@@ -4,7 +4,7 @@
 
 #include "vexorin_h.h"
 #include "component/component.h"
-#include "platform/platform.h"
+#include "platform/owner.h"
 
 namespace com {
 
@@ -54,7 +54,7 @@ class CVexorin final : public IVexorin, public ISupportErrorInfo {
   ~CVexorin();
 
   LONG refs_ = 0;
-  IUnknown* request_ = nullptr;  // the page's Request object while a page runs
+  platform::unique_com<IUnknown> request_;  // the page's Request object while a page runs
   IUnknown* outer_;              // the controlling object, or null
   vexorin::VexorinComponent core_;
 };

@@ -1,9 +1,9 @@
 // The image component: its state, the number it shows and the picture of that number.
-// A plain object whose methods return HRESULTs and never let an exception out. The methods that the
-// component also calls on itself are virtual, so those calls go through its own interface.
+// A plain object whose methods return HRESULTs and never let an exception out.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 
 #include "platform/platform.h"
 
@@ -19,50 +19,71 @@ struct ComponentState {
 // Pictures of more pixels than this are refused before anything is allocated or written.
 constexpr std::size_t kMaxPicturePixels = std::size_t{1} << 30;
 
-// width x height as a byte count, or false when either is not positive or the product is over
-// kMaxPicturePixels.
-bool PictureBytes(LONG width, LONG height, std::size_t& bytes);
+// The picture's size, worked out once per call and handed down to everything that draws or encodes.
+struct PictureSize {
+  LONG width = 0;
+  LONG height = 0;
+  std::size_t bytes = 0;  // width x height gray bytes
+};
+
+// A gray canvas of the picture, owned by whoever asked for it.
+struct Canvas {
+  PictureSize size;
+  std::unique_ptr<BYTE[]> pixels;
+};
 
 class VexorinComponent {
  public:
-  // Digit count 0, then GenerateRnd(8) through the object's own interface, Height 30, Noise 0.
+  // Digit count 0, then GenerateRnd(8), Height 30, Noise 0.
   VexorinComponent();
   VexorinComponent(const VexorinComponent&) = delete;
   VexorinComponent& operator=(const VexorinComponent&) = delete;
-  virtual ~VexorinComponent() = default;
 
-  virtual HRESULT STDMETHODCALLTYPE GenerateRnd(LONG adigits, LONG* pnumber);
-  virtual HRESULT STDMETHODCALLTYPE SaveToFile(BSTR filePath);
-  virtual HRESULT STDMETHODCALLTYPE get_Number(BSTR* pVal);
-  virtual HRESULT STDMETHODCALLTYPE put_Number(BSTR newVal);
-  virtual HRESULT STDMETHODCALLTYPE get_Height(LONG* pVal);
-  virtual HRESULT STDMETHODCALLTYPE put_Height(LONG newVal);
-  virtual HRESULT STDMETHODCALLTYPE get_Noise(LONG* pVal);
-  virtual HRESULT STDMETHODCALLTYPE put_Noise(LONG newVal);
-  virtual HRESULT STDMETHODCALLTYPE GetWidth(LONG* retVal);
-  virtual HRESULT STDMETHODCALLTYPE GetImage(VARIANT* retVal);
+  HRESULT GenerateRnd(LONG adigits, LONG* pnumber);
+  HRESULT SaveToFile(BSTR filePath);
+  HRESULT get_Number(BSTR* pVal);
+  HRESULT put_Number(BSTR newVal);
+  HRESULT get_Height(LONG* pVal);
+  HRESULT put_Height(LONG newVal);
+  HRESULT get_Noise(LONG* pVal);
+  HRESULT put_Noise(LONG newVal);
+  HRESULT GetWidth(LONG* retVal);
+  HRESULT GetImage(VARIANT* retVal);
 
-  // Fills a caller-owned canvas of GetWidth() x Height bytes with the picture of the state.
-  HRESULT RenderImage(BYTE* canvas);
+  // The size of the picture of the current state, or E_FAIL for a state no picture shows: no digit,
+  // a negative number (a sign has no glyph), a width of 0 or less, or more than kMaxPicturePixels.
+  HRESULT MeasurePicture(PictureSize& size) const;
+  // Fills a caller-owned canvas of size.bytes with the picture; `size` is MeasurePicture's answer
+  // for the unchanged state.
+  HRESULT RenderImage(BYTE* canvas, const PictureSize& size);
+  // Measures, allocates and renders: MeasurePicture's refusal, or E_POINTER when no canvas could
+  // be had.
+  HRESULT Render(Canvas& canvas);
 
   const ComponentState& State() const noexcept { return state_; }
 
  private:
-  HRESULT GenerateRndBody(LONG adigits, LONG* pnumber);
-  HRESULT GetNumberBody(BSTR* pVal);
-  HRESULT SaveToFileBody(BSTR filePath);
-  HRESULT GetImageBody(VARIANT* retVal);
+  LONG Width() const noexcept;
+  // Renders and writes the JPEG picture to the narrow path: SaveToFile and GetImage both end here.
+  HRESULT SavePicture(const char* path);
 
   ComponentState state_;
 };
 
 // Turns the exception in flight into the HRESULT a method returns; call only inside a catch block.
 // CAtlException gives its code, std::bad_alloc E_OUTOFMEMORY, a file alarm the code of its kind
-// (FileAlarmHresult), anything else E_FAIL.
+// (opening 0x8007006E, reading 0x8007001E, writing 0x8007001D, else E_FAIL), anything else E_FAIL.
 HRESULT HresultFromCurrentException() noexcept;
 
-// The HRESULT that stands for a file alarm's message: opening 0x8007006E, reading 0x8007001E,
-// writing 0x8007001D, anything else (seeking, closing) E_FAIL.
-HRESULT FileAlarmHresult(const char* message) noexcept;
+// Every entry point that must not throw runs its body through this: the exception in flight
+// becomes the HRESULT.
+template <typename Body>
+HRESULT Guarded(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return HresultFromCurrentException();
+  }
+}
 
 }  // namespace vexorin

@@ -10,72 +10,51 @@
 
 namespace vexorin {
 
-bool PictureBytes(LONG width, LONG height, std::size_t& bytes) {
-  if (width <= 0 || height <= 0) return false;
-  const auto pixels = static_cast<unsigned long long>(width) * static_cast<unsigned long long>(height);
-  if (pixels > kMaxPicturePixels) return false;
-  bytes = static_cast<std::size_t>(pixels);
-  return true;
-}
-
 VexorinComponent::VexorinComponent() {
   state_.DigitCount = 0;
-  VexorinComponent* self = this;
-  self->GenerateRnd(8, &state_.NumberValue);
+  GenerateRnd(8, &state_.NumberValue);
   state_.Height = 30;
   state_.Noise = 0;
 }
 
 HRESULT VexorinComponent::GenerateRnd(LONG adigits, LONG* pnumber) {
-  try {
-    return GenerateRndBody(adigits, pnumber);
-  } catch (...) {
-    return HresultFromCurrentException();
-  }
-}
+  return Guarded([&] {
+    if (pnumber == nullptr) return E_POINTER;
+    if (adigits == 0) return E_INVALIDARG;
 
-HRESULT VexorinComponent::GenerateRndBody(LONG adigits, LONG* pnumber) {
-  if (pnumber == nullptr) return E_POINTER;
-  if (adigits == 0) return E_INVALIDARG;
+    platform::SeedRandom((platform::ClockMilliseconds() & 0xFFFFFFFFu) ^ 0x3C17u);
+    platform::SeedRandom(static_cast<unsigned int>(platform::Random()));
 
-  platform::SeedRandom((platform::ClockMilliseconds() & 0xFFFFFFFFu) ^ 0x3C17u);
-  platform::SeedRandom(static_cast<unsigned int>(platform::Random()));
+    if (adigits > 9) adigits = 9;
+    const auto a = static_cast<std::uint32_t>(platform::Random());
+    const auto b = static_cast<std::uint32_t>(platform::Random());
+    const std::uint32_t raw = (a << 16) ^ b;
+    std::uint32_t modulus = 10;
+    for (LONG i = 1; i < adigits; ++i) modulus *= 10;
 
-  if (adigits > 9) adigits = 9;
-  const auto a = static_cast<std::uint32_t>(platform::Random());
-  const auto b = static_cast<std::uint32_t>(platform::Random());
-  const std::uint32_t raw = (a << 16) ^ b;
-  std::uint32_t modulus = 10;
-  for (LONG i = 1; i < adigits; ++i) modulus *= 10;
-
-  const auto value = static_cast<LONG>(raw % modulus);
-  *pnumber = value;
-  state_.DigitCount = adigits;
-  state_.NumberValue = value;
-  return S_OK;
+    const auto value = static_cast<LONG>(raw % modulus);
+    *pnumber = value;
+    state_.DigitCount = adigits;
+    state_.NumberValue = value;
+    return S_OK;
+  });
 }
 
 HRESULT VexorinComponent::get_Number(BSTR* pVal) {
-  try {
-    return GetNumberBody(pVal);
-  } catch (...) {
-    return HresultFromCurrentException();
-  }
-}
-
-HRESULT VexorinComponent::GetNumberBody(BSTR* pVal) {
-  if (pVal == nullptr) return E_POINTER;
-  // A digit count below 1 has no padding to give: the plain decimal value is shown.
-  const int precision = state_.DigitCount >= 1 ? static_cast<int>(state_.DigitCount) : 1;
-  // Precision pads with zeros to the digit count (as %0.8d does).
-  char text[32];
-  std::snprintf(text, sizeof text, "%.*d", precision, static_cast<int>(state_.NumberValue));
-  *pVal = platform::MakeBstr(text);
-  return S_OK;
+  return Guarded([&] {
+    if (pVal == nullptr) return E_POINTER;
+    // A digit count below 1 has no padding to give: the plain decimal value is shown.
+    const int precision = state_.DigitCount >= 1 ? static_cast<int>(state_.DigitCount) : 1;
+    // Precision pads with zeros to the digit count (as %0.8d does).
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*d", precision, static_cast<int>(state_.NumberValue));
+    *pVal = platform::MakeBstr(text);
+    return S_OK;
+  });
 }
 
 HRESULT VexorinComponent::put_Number(BSTR newVal) {
-  try {
+  return Guarded([&] {
     const UINT length = SysStringLen(newVal);
     if (newVal == nullptr || length == 0) return E_INVALIDARG;
     std::string narrow;
@@ -86,9 +65,7 @@ HRESULT VexorinComponent::put_Number(BSTR newVal) {
     state_.DigitCount = static_cast<LONG>(take);
     state_.NumberValue = static_cast<LONG>(std::atol(head.c_str()));
     return state_.NumberValue != 0 ? S_OK : E_INVALIDARG;
-  } catch (...) {
-    return HresultFromCurrentException();
-  }
+  });
 }
 
 HRESULT VexorinComponent::get_Height(LONG* pVal) {
@@ -115,11 +92,27 @@ HRESULT VexorinComponent::put_Noise(LONG newVal) {
 
 HRESULT VexorinComponent::GetWidth(LONG* retVal) {
   if (retVal == nullptr) return E_POINTER;
+  *retVal = Width();
+  return S_OK;
+}
+
+LONG VexorinComponent::Width() const noexcept {
   // In 64 bits: 9 digits of a huge height would overflow; such widths are pinned to the range.
   const long long width = static_cast<long long>(state_.DigitCount) * state_.Height / 2;
   const long long lo = std::numeric_limits<LONG>::min();
   const long long hi = std::numeric_limits<LONG>::max();
-  *retVal = static_cast<LONG>(width < lo ? lo : (width > hi ? hi : width));
+  return static_cast<LONG>(width < lo ? lo : (width > hi ? hi : width));
+}
+
+HRESULT VexorinComponent::MeasurePicture(PictureSize& size) const {
+  const LONG width = Width();
+  const LONG height = state_.Height;
+  if (width <= 0 || height <= 0 || state_.DigitCount < 1 || state_.NumberValue < 0) return E_FAIL;
+  const auto pixels = static_cast<unsigned long long>(width) * static_cast<unsigned long long>(height);
+  if (pixels > kMaxPicturePixels) return E_FAIL;
+  size.width = width;
+  size.height = height;
+  size.bytes = static_cast<std::size_t>(pixels);
   return S_OK;
 }
 

@@ -10,6 +10,7 @@
 #include <jpeglib.h>
 
 #include "component/component.h"
+#include "platform/owner.h"
 #include "platform/text.h"
 
 namespace vexorin {
@@ -39,98 +40,82 @@ void ExpandGrayToRgb(const BYTE* canvas, std::size_t pixels, JSAMPLE* rgb) {
   rgb[3 * last] = rgb[3 * last + 1] = rgb[3 * last + 2] = canvas[last];
 }
 
-}  // namespace
+struct CompressJob {
+  const JSAMPLE* rgb;
+  JDIMENSION width;
+  JDIMENSION height;
+  int quality;
+  std::FILE* file;
+};
 
-// Between setjmp and the library calls this frame holds nothing with a destructor; what the failure
-// path releases lives in volatile locals, since a longjmp may otherwise restore stale registers.
-HRESULT WriteJpegFile(const BYTE* canvas, LONG width, LONG height, const char* path, LONG quality) {
-  std::size_t pixels = 0;
-  if (canvas == nullptr || path == nullptr || !PictureBytes(width, height, pixels)) return E_FAIL;
-  const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
-
-  jpeg_compress_struct cinfo;
-  std::memset(&cinfo, 0, sizeof cinfo);
-  JpegErrorManager errorManager;
-  cinfo.err = jpeg_std_error(&errorManager.pub);
-  errorManager.pub.error_exit = JpegErrorExit;
-  std::FILE* volatile file = nullptr;
-  JSAMPLE* volatile rgb = nullptr;
-
-  if (setjmp(errorManager.recovery) != 0) {
-    jpeg_destroy_compress(&cinfo);
-    if (file != nullptr) std::fclose(file);
-    std::free(rgb);
-    return E_FAIL;
-  }
-
+// The library calls and their recovery point. The caller owns the compress object, the error
+// manager and everything the failure path releases, so no local here changes between setjmp and
+// longjmp, and nothing here has a destructor. False when the library gave up.
+bool Compress(jpeg_compress_struct& cinfo, JpegErrorManager& errors, const CompressJob& job) {
+  if (setjmp(errors.recovery) != 0) return false;
   jpeg_create_compress(&cinfo);
-  file = std::fopen(path, "wb");
-  if (file == nullptr) {
-    jpeg_destroy_compress(&cinfo);
-    return E_FAIL;
-  }
-  rgb = static_cast<JSAMPLE*>(std::malloc(pixels * 3));
-  if (rgb == nullptr) {
-    jpeg_destroy_compress(&cinfo);
-    std::fclose(file);
-    return E_FAIL;
-  }
-  jpeg_stdio_dest(&cinfo, file);
-
-  cinfo.image_width = static_cast<JDIMENSION>(width);
-  cinfo.image_height = static_cast<JDIMENSION>(height);
+  jpeg_stdio_dest(&cinfo, job.file);
+  cinfo.image_width = job.width;
+  cinfo.image_height = job.height;
   cinfo.input_components = 3;
   cinfo.in_color_space = JCS_RGB;
   jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, static_cast<int>(quality), TRUE);
+  jpeg_set_quality(&cinfo, job.quality, TRUE);
   jpeg_start_compress(&cinfo, TRUE);
-
-  JSAMPLE* const out = rgb;
-  ExpandGrayToRgb(canvas, pixels, out);
+  const std::size_t rowBytes = static_cast<std::size_t>(job.width) * 3;
   while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = out + static_cast<std::size_t>(cinfo.next_scanline) * rowBytes;
+    JSAMPROW row = const_cast<JSAMPLE*>(job.rgb) + static_cast<std::size_t>(cinfo.next_scanline) * rowBytes;
     jpeg_write_scanlines(&cinfo, &row, 1);
   }
-
   jpeg_finish_compress(&cinfo);
-  std::FILE* const done = file;
-  file = nullptr;
-  const bool closed = std::fclose(done) == 0;
+  return true;
+}
+
+void CloseFile(std::FILE* file) noexcept { std::fclose(file); }
+using unique_file = platform::unique_any<std::FILE*, &CloseFile>;
+
+}  // namespace
+
+HRESULT WriteJpegFile(const BYTE* canvas, LONG width, LONG height, const char* path, LONG quality) {
+  if (canvas == nullptr || path == nullptr || width <= 0 || height <= 0) return E_FAIL;
+  const auto pixels = static_cast<unsigned long long>(width) * static_cast<unsigned long long>(height);
+  if (pixels > kMaxPicturePixels) return E_FAIL;
+
+  unique_file file(std::fopen(path, "wb"));
+  if (!file) return E_FAIL;
+  platform::unique_malloc<JSAMPLE> rgb(static_cast<JSAMPLE*>(std::malloc(static_cast<std::size_t>(pixels) * 3)));
+  if (!rgb) return E_FAIL;
+  ExpandGrayToRgb(canvas, static_cast<std::size_t>(pixels), rgb.get());
+
+  jpeg_compress_struct cinfo;
+  std::memset(&cinfo, 0, sizeof cinfo);  // destroying an object that was never created is harmless
+  JpegErrorManager errors;
+  cinfo.err = jpeg_std_error(&errors.pub);
+  errors.pub.error_exit = JpegErrorExit;
+  const CompressJob job = {rgb.get(), static_cast<JDIMENSION>(width), static_cast<JDIMENSION>(height),
+                           static_cast<int>(quality), file.get()};
+  const bool compressed = Compress(cinfo, errors, job);
   jpeg_destroy_compress(&cinfo);
-  std::free(rgb);
+  if (!compressed) return E_FAIL;
   // A close that fails has lost buffered bytes: the file is not the picture.
-  return closed ? S_OK : E_FAIL;
+  return std::fclose(file.release()) == 0 ? S_OK : E_FAIL;
 }
 
 HRESULT VexorinComponent::SaveToFile(BSTR filePath) {
-  try {
-    return SaveToFileBody(filePath);
-  } catch (...) {
-    return HresultFromCurrentException();
-  }
+  return Guarded([&] {
+    if (SysStringLen(filePath) == 0) return E_INVALIDARG;
+    // A name that cannot be converted stays empty, and opening it fails.
+    std::string path;
+    platform::NarrowFromWide(filePath, path);
+    return SavePicture(path.c_str());
+  });
 }
 
-HRESULT VexorinComponent::SaveToFileBody(BSTR filePath) {
-  if (SysStringLen(filePath) == 0) return E_INVALIDARG;
-  // A name that cannot be converted stays empty, and opening it fails below.
-  std::string path;
-  platform::NarrowFromWide(filePath, path);
-
-  LONG width = 0;
-  VexorinComponent* self = this;
-  self->GetWidth(&width);
-  if (width == 0) return E_FAIL;
-  std::size_t bytes = 0;
-  if (!PictureBytes(width, state_.Height, bytes)) return E_FAIL;
-
-  struct CanvasOwner {
-    BYTE* p;
-    ~CanvasOwner() { delete[] p; }
-  } canvas{new (std::nothrow) BYTE[bytes]};
-  const HRESULT rendered = RenderImage(canvas.p);
+HRESULT VexorinComponent::SavePicture(const char* path) {
+  Canvas canvas;
+  const HRESULT rendered = Render(canvas);
   if (FAILED(rendered)) return rendered;
-  const HRESULT written = WriteJpegFile(canvas.p, width, state_.Height, path.c_str(), 100);
-  return FAILED(written) ? written : S_OK;
+  return WriteJpegFile(canvas.pixels.get(), canvas.size.width, canvas.size.height, path, 100);
 }
 
 }  // namespace vexorin

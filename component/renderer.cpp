@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "component/component.h"
 #include "component/trig.h"
@@ -33,22 +34,19 @@ const GlyphStroke DigitGlyphTable[10][kGlyphSlots] = {
      {4, 8, kQuarter, kThreeQuarters, 4}, {4, 12, kQuarter, kHalf, 4}},
 };
 
-HRESULT VexorinComponent::RenderImage(BYTE* canvas) {
+HRESULT VexorinComponent::RenderImage(BYTE* canvas, const PictureSize& size) {
   if (canvas == nullptr) return E_POINTER;
-  LONG width = 0;
-  GetWidth(&width);
-  if (width == 0) return E_FAIL;
-  // States the picture cannot show: no digit, a negative number (a sign has no glyph), or a size
-  // that could not have been allocated.
-  std::size_t bytes = 0;
-  if (!PictureBytes(width, state_.Height, bytes) || state_.DigitCount < 1 ||
-      state_.NumberValue < 0) {
-    return E_FAIL;
-  }
-  std::memset(canvas, 255, bytes);
-  DrawNumber(canvas, width, state_.Height, state_.DigitCount, state_.NumberValue);
-  if (state_.Noise != 0) AddNoise(canvas, width, state_.Height);
+  std::memset(canvas, 255, size.bytes);
+  DrawNumber(canvas, size.width, size.height, state_.DigitCount, state_.NumberValue);
+  if (state_.Noise != 0) AddNoise(canvas, size.width, size.height);
   return S_OK;
+}
+
+HRESULT VexorinComponent::Render(Canvas& canvas) {
+  const HRESULT measured = MeasurePicture(canvas.size);
+  if (FAILED(measured)) return measured;
+  canvas.pixels.reset(new (std::nothrow) BYTE[canvas.size.bytes]);
+  return RenderImage(canvas.pixels.get(), canvas.size);
 }
 
 void DrawNumber(BYTE* canvas, LONG width, LONG height, LONG digitCount, LONG number) {

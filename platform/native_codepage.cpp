@@ -61,20 +61,25 @@ void SetLastError(DWORD error) { lastError = error; }
 namespace {
 constexpr DWORD kNotEnoughMemory = 8;  // ERROR_NOT_ENOUGH_MEMORY
 
-int WideToMulti(LPCWSTR src, int srcLength, LPSTR dst, int dstSize, LPCSTR defaultChar,
-                LPBOOL usedDefault) {
+// The Windows argument rules of both conversions, and the number of source units to convert
+// (a length of -1 takes the text up to and including its terminating zero). 0 when refused.
+template <typename Source, typename Destination>
+std::size_t SourceUnits(const Source* src, int srcLength, const Destination* dst, int dstSize) {
   if (src == nullptr || srcLength == 0 || srcLength < -1 || dstSize < 0 ||
       (dstSize > 0 && dst == nullptr)) {
     lastError = ERROR_INVALID_PARAMETER;
     return 0;
   }
+  if (srcLength != -1) return static_cast<std::size_t>(srcLength);
   std::size_t n = 0;
-  if (srcLength == -1) {
-    while (src[n] != 0) ++n;
-    ++n;  // the terminating zero is converted too
-  } else {
-    n = static_cast<std::size_t>(srcLength);
-  }
+  while (src[n] != 0) ++n;
+  return n + 1;
+}
+
+int WideToMulti(LPCWSTR src, int srcLength, LPSTR dst, int dstSize, LPCSTR defaultChar,
+                LPBOOL usedDefault) {
+  const std::size_t n = SourceUnits(src, srcLength, dst, dstSize);
+  if (n == 0) return 0;
   const char replacement = (defaultChar != nullptr && *defaultChar != 0) ? *defaultChar : '?';
   if (usedDefault != nullptr) *usedDefault = 0;
   std::string out;
@@ -95,18 +100,8 @@ int WideToMulti(LPCWSTR src, int srcLength, LPSTR dst, int dstSize, LPCSTR defau
 }
 
 int MultiToWide(LPCSTR src, int srcLength, LPWSTR dst, int dstSize) {
-  if (src == nullptr || srcLength == 0 || srcLength < -1 || dstSize < 0 ||
-      (dstSize > 0 && dst == nullptr)) {
-    lastError = ERROR_INVALID_PARAMETER;
-    return 0;
-  }
-  std::size_t n = 0;
-  if (srcLength == -1) {
-    while (src[n] != 0) ++n;
-    ++n;
-  } else {
-    n = static_cast<std::size_t>(srcLength);
-  }
+  const std::size_t n = SourceUnits(src, srcLength, dst, dstSize);
+  if (n == 0) return 0;
   const auto* s = reinterpret_cast<const unsigned char*>(src);
   std::u16string out;
   out.reserve(n);

@@ -35,7 +35,21 @@ XAlarm& XAlarm::operator=(const XAlarm& other) noexcept {
 
 XAlarm::~XAlarm() { delete[] detail; }
 
-XFileAlarm::XFileAlarm(const char* what, const char* extra) noexcept : XAlarm(kSystem, what, extra) {}
+const char* FileAlarmMessage(FileAlarmKind kind) noexcept {
+  switch (kind) {
+    case FileAlarmKind::Open: return "Unable to open file";
+    case FileAlarmKind::Create: return "Unable to create file";
+    case FileAlarmKind::Read: return "Unable to read file";
+    case FileAlarmKind::BlockRead: return "Unable to block read file";
+    case FileAlarmKind::Write: return "Unable to write file";
+    case FileAlarmKind::Seek: return "Unable to seek file";
+    case FileAlarmKind::Close: return "Unable to close file";
+  }
+  return "Unable to use file";
+}
+
+XFileAlarm::XFileAlarm(FileAlarmKind what, const char* extra) noexcept
+    : XAlarm(kSystem, FileAlarmMessage(what), extra), kind(what) {}
 
 XFileAlarm::~XFileAlarm() = default;
 

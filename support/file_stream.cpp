@@ -55,7 +55,7 @@ int XOpenFile(const char* path, std::uint16_t mode, std::int32_t* position) {
     const long at = io.lseek(handle, 0, SEEK_END);
     if (at == -1) {
       CloseQuietly(handle);
-      throw XFileAlarm("Unable to seek file", path);
+      throw XFileAlarm(FileAlarmKind::Seek, path);
     }
     end = static_cast<std::int32_t>(at);
   };
@@ -63,19 +63,19 @@ int XOpenFile(const char* path, std::uint16_t mode, std::int32_t* position) {
   int handle;
   if (mode & OpenExisting) {
     handle = io.open(path, openFlags, 0);
-    if (handle == -1) throw XFileAlarm("Unable to open file", path);
+    if (handle == -1) throw XFileAlarm(FileAlarmKind::Open, path);
     if (mode & OpenAppend) seekToEnd(handle);
   } else if (mode & OpenOrCreate) {
     handle = io.open(path, openFlags, 0);
     if (handle == -1) {
       handle = io.open(path, createFlags, kPermission);
-      if (handle == -1) throw XFileAlarm("Unable to create file", path);
+      if (handle == -1) throw XFileAlarm(FileAlarmKind::Create, path);
     } else if (mode & OpenAppend) {
       seekToEnd(handle);
     }
   } else {
     handle = io.open(path, createFlags, kPermission);
-    if (handle == -1) throw XFileAlarm("Unable to create file", path);
+    if (handle == -1) throw XFileAlarm(FileAlarmKind::Create, path);
   }
   if (position != nullptr) *position = end;
   return handle;
@@ -103,7 +103,7 @@ bool XInStream::Refill() {
 }
 
 int XInStream::RunDry() {
-  if (strictDepth_ != 0) throw XFileAlarm("Unable to block read file", nullptr);
+  if (strictDepth_ != 0) throw XFileAlarm(FileAlarmKind::BlockRead, nullptr);
   good_ = 0;
   current_ = Byte{};
   return -1;
@@ -165,20 +165,20 @@ XFileInStream::XFileInStream(const char* path, std::int32_t bufferSize)
 std::int32_t XFileInStream::ReadSource(std::uint8_t* destination, std::int32_t n) {
   if (n <= 0) return 0;
   const int got = ActiveFileCalls().read(handle_, destination, static_cast<unsigned int>(n));
-  if (got < 0) throw XFileAlarm("Unable to read file", nullptr);
+  if (got < 0) throw XFileAlarm(FileAlarmKind::Read, nullptr);
   return got;
 }
 
 void XFileInStream::SeekSource(std::int32_t offset) {
   if (ActiveFileCalls().lseek(handle_, offset, SEEK_SET) == -1) {
-    throw XFileAlarm("Unable to seek file", nullptr);
+    throw XFileAlarm(FileAlarmKind::Seek, nullptr);
   }
 }
 
 XFileInStream::~XFileInStream() noexcept(false) {
   // The buffer goes with the base part whatever happens here.
   if (ActiveFileCalls().close(handle_) != 0 && std::uncaught_exceptions() <= uncaught_) {
-    throw XFileAlarm("Unable to close file", nullptr);
+    throw XFileAlarm(FileAlarmKind::Close, nullptr);
   }
 }
 
@@ -248,7 +248,7 @@ void XFileOutStream::WriteSink(const std::uint8_t* data, std::int32_t n) {
   const int wrote = ActiveFileCalls().write(handle_, data, static_cast<unsigned int>(n));
   if (wrote != n) {
     DropCollected();
-    throw XFileAlarm("Unable to write file", nullptr);
+    throw XFileAlarm(FileAlarmKind::Write, nullptr);
   }
 }
 
@@ -259,7 +259,7 @@ XFileOutStream::~XFileOutStream() noexcept(false) {
   } catch (const XFileAlarm& alarm) {
     first.emplace(alarm);
   }
-  if (ActiveFileCalls().close(handle_) != 0 && !first) first.emplace("Unable to close file", nullptr);
+  if (ActiveFileCalls().close(handle_) != 0 && !first) first.emplace(FileAlarmKind::Close, nullptr);
   if (first && std::uncaught_exceptions() <= uncaught_) throw *first;
 }
 

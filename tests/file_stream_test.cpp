@@ -347,7 +347,7 @@ TEST_F(FileStreamTest, CloseFailureWhileAnotherAlarmPassesDoesNotEndTheProcess) 
 
 TEST(AlarmTest, CopiesOwnTheirDetail) {
   std::string detail = "C:\\temp\\file.jpg";
-  auto* original = new XFileAlarm("Unable to open file", detail.c_str());
+  auto* original = new XFileAlarm(support::FileAlarmKind::Open, detail.c_str());
   detail[0] = 'X';  // the alarm keeps its own copy from the start
   XFileAlarm copy(*original);
   EXPECT_NE(copy.detail, original->detail);
@@ -355,12 +355,13 @@ TEST(AlarmTest, CopiesOwnTheirDetail) {
   EXPECT_STREQ(copy.detail, "C:\\temp\\file.jpg");
   EXPECT_STREQ(copy.system, "File System: ");
   EXPECT_EQ(std::strlen(copy.system), 13u);
-  XFileAlarm assigned("Unable to read file", nullptr);
+  XFileAlarm assigned(support::FileAlarmKind::Read, nullptr);
   assigned = copy;
   EXPECT_STREQ(assigned.detail, "C:\\temp\\file.jpg");
   EXPECT_STREQ(assigned.message, "Unable to open file");
+  EXPECT_EQ(assigned.kind, support::FileAlarmKind::Open);
   try {
-    throw XFileAlarm("Unable to write file", nullptr);
+    throw XFileAlarm(support::FileAlarmKind::Write, nullptr);
   } catch (const support::XAlarm& a) {  // catchable through the base
     EXPECT_STREQ(a.message, "Unable to write file");
     EXPECT_EQ(a.detail, nullptr);
@@ -433,17 +434,21 @@ TEST_F(FileStreamTest, FileOutStreamWritesAndShortWriteDropsCollectedBytes) {
 TEST_F(FileStreamTest, FileOutStreamDestructorReportsFailures) {
   const std::string path = dir.File("d");
   try {
-    XFileOutStream out(path.c_str(), 0, 16);
-    out.PutByte(1);
-    faults.failing = Call::Write;
-    faults.failAt = faults.writes + 1;
+    {
+      XFileOutStream out(path.c_str(), 0, 16);
+      out.PutByte(1);
+      faults.failing = Call::Write;
+      faults.failAt = faults.writes + 1;
+    }
+    FAIL() << "no alarm from the flush at destruction";
   } catch (const XFileAlarm& a) {
     EXPECT_STREQ(a.message, "Unable to write file");  // the flush at destruction failed; closed anyway
   }
   faults = Faults();
   faults.failing = Call::Close;
   try {
-    XFileOutStream out(path.c_str(), 0, 16);
+    { XFileOutStream out(path.c_str(), 0, 16); }
+    FAIL() << "no alarm from the close at destruction";
   } catch (const XFileAlarm& a) {
     EXPECT_STREQ(a.message, "Unable to close file");
   }

@@ -128,11 +128,11 @@ class JpegOutputTest : public ::testing::Test {
   }
   HRESULT Save(const std::string& path) { return component.SaveToFile(Bstr(path).get()); }
   Bytes Canvas(unsigned int seed) {
-    LONG width = 0;
-    component.GetWidth(&width);
-    Bytes canvas(static_cast<std::size_t>(width) * static_cast<std::size_t>(component.State().Height));
+    vexorin::PictureSize size;
+    EXPECT_EQ(component.MeasurePicture(size), S_OK);
+    Bytes canvas(size.bytes);
     platform::SeedRandom(seed);
-    EXPECT_EQ(component.RenderImage(canvas.data()), S_OK);
+    EXPECT_EQ(component.RenderImage(canvas.data(), size), S_OK);
     return canvas;
   }
 

@@ -127,18 +127,22 @@ TEST(RendererTest, NoiseMakesWidthTimesHeightOverEightSpecklesInDrawOrder) {
   EXPECT_EQ(platform::Random(), r.Next());  // exactly 1350 draws were taken
 }
 
-TEST(RendererTest, RenderImageRefusesWhatItCannotDraw) {
+TEST(RendererTest, RefusesWhatItCannotDraw) {
   VexorinComponent c;
-  EXPECT_EQ(c.RenderImage(nullptr), E_POINTER);
-  std::vector<BYTE> canvas(4096, 0);
+  vexorin::PictureSize size;
+  ASSERT_EQ(c.MeasurePicture(size), S_OK);
+  EXPECT_EQ(c.RenderImage(nullptr, size), E_POINTER);
+  vexorin::Canvas canvas;
   SetNumber(c, "-5", 30, 0);  // a sign has no glyph
-  EXPECT_EQ(c.RenderImage(canvas.data()), E_FAIL);
+  EXPECT_EQ(c.MeasurePicture(size), E_FAIL);
+  EXPECT_EQ(c.Render(canvas), E_FAIL);
   platform::SetClockOverride(true, 0);
   LONG n = 0;
   c.GenerateRnd(-2, &n);  // negative width
   platform::SetClockOverride(false, 0);
-  EXPECT_EQ(c.RenderImage(canvas.data()), E_FAIL);
-  EXPECT_EQ(canvas[0], 0) << "nothing may be written when refusing";
+  EXPECT_EQ(c.MeasurePicture(size), E_FAIL);
+  EXPECT_EQ(c.Render(canvas), E_FAIL);
+  EXPECT_EQ(canvas.pixels, nullptr) << "nothing may be allocated when refusing";
 }
 
 TEST(RendererTest, HeightTwentyInkStaysInsideTheCanvas) {
@@ -148,11 +152,13 @@ TEST(RendererTest, HeightTwentyInkStaysInsideTheCanvas) {
     SetNumber(c, number, 20, 0);
     LONG width = 0;
     c.GetWidth(&width);
+    vexorin::PictureSize size;
+    ASSERT_EQ(c.MeasurePicture(size), S_OK);
     bool reachedLastByte = false;
     for (unsigned int seed = 0; seed < 2000; ++seed) {
       Canvas canvas(width, 20);
       platform::SeedRandom(seed);
-      ASSERT_EQ(c.RenderImage(canvas.bytes.data()), S_OK);
+      ASSERT_EQ(c.RenderImage(canvas.bytes.data(), size), S_OK);
       ASSERT_TRUE(canvas.GuardIntact()) << number << " seed " << seed;
       reachedLastByte |= canvas.at(width - 1, 19) != 255;
     }
@@ -180,11 +186,11 @@ TEST(RendererTest, GoldenCanvases) {
   VexorinComponent c;
   for (const Case& k : cases) {
     SetNumber(c, k.number, k.height, k.noise);
-    LONG width = 0;
-    c.GetWidth(&width);
-    Canvas canvas(width, k.height);
+    vexorin::PictureSize size;
+    ASSERT_EQ(c.MeasurePicture(size), S_OK);
+    Canvas canvas(size.width, k.height);
     platform::SeedRandom(k.seed);
-    ASSERT_EQ(c.RenderImage(canvas.bytes.data()), S_OK);
+    ASSERT_EQ(c.RenderImage(canvas.bytes.data(), size), S_OK);
     EXPECT_EQ(canvas.Hash(), k.hash) << k.number << " h" << k.height << " seed " << k.seed
                                      << std::hex << " got 0x" << canvas.Hash();
   }

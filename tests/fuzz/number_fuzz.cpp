@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "component/component.h"
+#include "fuzz_support.h"
 #include "platform/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -17,11 +18,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (FAILED(c.get_Number(number.put())) || number.get() == nullptr) __builtin_trap();
   LONG width = 0;
   c.GetWidth(&width);
-  std::size_t bytes = 0;
-  if (vexorin::PictureBytes(width, c.State().Height, bytes)) {
-    std::vector<BYTE> canvas(bytes);
-    const HRESULT rendered = c.RenderImage(canvas.data());
-    if (rendered != S_OK && rendered != E_FAIL) __builtin_trap();
-  }
+  fuzz_support::CheckRender(c);
   return 0;
 }

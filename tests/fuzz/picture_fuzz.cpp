@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "component/component.h"
+#include "fuzz_support.h"
 #include "platform/text.h"
 
 namespace {
@@ -57,14 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   c.put_Height(height);
   c.put_Noise(noise);
 
-  LONG width = 0;
-  c.GetWidth(&width);
-  std::size_t bytes = 0;
-  if (vexorin::PictureBytes(width, c.State().Height, bytes)) {
-    std::vector<BYTE> canvas(bytes);
-    const HRESULT r = c.RenderImage(canvas.data());
-    if (r != S_OK && r != E_FAIL) __builtin_trap();
-  }
+  fuzz_support::CheckRender(c);
   const std::string path = dir + "/out.jpg";
   platform::unique_bstr name(platform::MakeBstr(path.c_str()));
   const HRESULT saved = c.SaveToFile(name.get());

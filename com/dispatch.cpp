@@ -80,8 +80,13 @@ HRESULT EnsureTypeInfo(LCID locale, ITypeInfo** typeInfo) {
           loaded->Release();
           loaded = richer;
         }
-        cachedTypeInfo.store(loaded);
-        AddTermination(ReleaseTypeInfoCache, nullptr);
+        // Cached only when its release at unload is booked: otherwise it would never be released.
+        if (AddTermination(ReleaseTypeInfoCache, nullptr)) {
+          cachedTypeInfo.store(loaded);
+        } else {
+          loaded->Release();
+          hr = E_OUTOFMEMORY;
+        }
       }
       library->Release();
     }
@@ -99,9 +104,10 @@ HRESULT DispatchGetTypeInfoCount(UINT* count) {
   return S_OK;
 }
 
-HRESULT DispatchGetTypeInfo(LCID locale, ITypeInfo** out) {
+HRESULT DispatchGetTypeInfo(UINT index, LCID locale, ITypeInfo** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
+  if (index != 0) return DISP_E_BADINDEX;
   ITypeInfo* info = nullptr;
   const HRESULT hr = EnsureTypeInfo(locale, &info);
   if (FAILED(hr)) return hr;
@@ -110,12 +116,19 @@ HRESULT DispatchGetTypeInfo(LCID locale, ITypeInfo** out) {
   return S_OK;
 }
 
-HRESULT DispatchGetIDsOfNames(LPOLESTR* names, UINT count, LCID locale, DISPID* ids) {
+HRESULT DispatchGetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) {
+  if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+  if (count == 0) return S_OK;
+  if (ids == nullptr) return E_POINTER;
+  if (names == nullptr) return E_INVALIDARG;
+  for (UINT i = 0; i < count; ++i) {
+    if (names[i] == nullptr) return E_INVALIDARG;
+  }
   ITypeInfo* info = nullptr;
   const HRESULT hr = EnsureTypeInfo(locale, &info);
   if (FAILED(hr)) return hr;
   const NameEntry* cache = nameCache.load();
-  if (cache != nullptr && count == 1 && names != nullptr && names[0] != nullptr && ids != nullptr) {
+  if (cache != nullptr && count == 1) {
     UINT length = 0;
     while (names[0][length] != 0) ++length;
     for (UINT i = nameCount; i-- > 0;) {  // last to first, exact and case-sensitive
@@ -129,8 +142,10 @@ HRESULT DispatchGetIDsOfNames(LPOLESTR* names, UINT count, LCID locale, DISPID* 
   return info->GetIDsOfNames(names, count, ids);
 }
 
-HRESULT DispatchInvoke(IDispatch* self, DISPID id, LCID locale, WORD flags, DISPPARAMS* params,
+HRESULT DispatchInvoke(IDispatch* self, DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
                        VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
+  if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+  if (params == nullptr) return E_INVALIDARG;
   ITypeInfo* info = nullptr;
   const HRESULT hr = EnsureTypeInfo(locale, &info);
   if (FAILED(hr)) return hr;

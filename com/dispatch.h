@@ -10,9 +10,11 @@ namespace com {
 HRESULT EnsureTypeInfo(LCID locale, ITypeInfo** typeInfo);
 
 HRESULT DispatchGetTypeInfoCount(UINT* count);
-HRESULT DispatchGetTypeInfo(LCID locale, ITypeInfo** out);
-HRESULT DispatchGetIDsOfNames(LPOLESTR* names, UINT count, LCID locale, DISPID* ids);
-HRESULT DispatchInvoke(IDispatch* self, DISPID id, LCID locale, WORD flags, DISPPARAMS* params,
+// By the IDispatch rules: one type information (index 0), IID_NULL as the only interface
+// argument, and no null array handed on to the type information.
+HRESULT DispatchGetTypeInfo(UINT index, LCID locale, ITypeInfo** out);
+HRESULT DispatchGetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids);
+HRESULT DispatchInvoke(IDispatch* self, DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
                        VARIANT* result, EXCEPINFO* exception, UINT* argumentError);
 
 // Sets the thread's error information (source: the class's ProgID) and returns `hr`, or

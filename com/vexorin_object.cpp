@@ -1,5 +1,6 @@
 #include "com/vexorin_object.h"
 
+#include <cstdio>
 #include <new>
 
 #include "com/dispatch.h"
@@ -110,23 +111,23 @@ ULONG CVexorin::Release() { return outer_ != nullptr ? outer_->Release() : Inter
 HRESULT CVexorin::GetTypeInfoCount(UINT* count) {
   return vexorin::Guarded([&] { return DispatchGetTypeInfoCount(count); });
 }
-HRESULT CVexorin::GetTypeInfo(UINT, LCID locale, ITypeInfo** out) {
-  return vexorin::Guarded([&] { return DispatchGetTypeInfo(locale, out); });
+HRESULT CVexorin::GetTypeInfo(UINT index, LCID locale, ITypeInfo** out) {
+  return vexorin::Guarded([&] { return DispatchGetTypeInfo(index, locale, out); });
 }
-HRESULT CVexorin::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) {
-  return vexorin::Guarded([&] { return DispatchGetIDsOfNames(names, count, locale, ids); });
+HRESULT CVexorin::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) {
+  return vexorin::Guarded([&] { return DispatchGetIDsOfNames(iid, names, count, locale, ids); });
 }
-HRESULT CVexorin::Invoke(DISPID id, REFIID, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
+HRESULT CVexorin::Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
                          EXCEPINFO* exception, UINT* argumentError) {
   return vexorin::Guarded([&] {
-    return DispatchInvoke(static_cast<IVexorin*>(this), id, locale, flags, params, result, exception,
+    return DispatchInvoke(static_cast<IVexorin*>(this), id, iid, locale, flags, params, result, exception,
                           argumentError);
   });
 }
 
 HRESULT CVexorin::OnStartPage(IUnknown* piUnk) {
   return vexorin::Guarded([&] {
-    if (piUnk == nullptr) return E_POINTER;
+    if (piUnk == nullptr) return Described(E_POINTER, "OnStartPage");
     platform::unique_com<IScriptingContext> context;
     HRESULT hr = piUnk->QueryInterface(kIidScriptingContext, reinterpret_cast<void**>(context.put()));
     if (FAILED(hr)) return ReportError(CLSID_CVexorin, "Can't obtain ScriptingContext", 0, nullptr, GUID_NULL, hr);
@@ -142,16 +143,47 @@ HRESULT CVexorin::OnEndPage() {
   return S_OK;
 }
 
-HRESULT CVexorin::GenerateRnd(LONG adigits, LONG* pnumber) { return core_.GenerateRnd(adigits, pnumber); }
-HRESULT CVexorin::SaveToFile(BSTR filePath) { return core_.SaveToFile(filePath); }
-HRESULT CVexorin::get_Number(BSTR* pVal) { return core_.get_Number(pVal); }
-HRESULT CVexorin::put_Number(BSTR newVal) { return core_.put_Number(newVal); }
-HRESULT CVexorin::get_Height(LONG* pVal) { return core_.get_Height(pVal); }
-HRESULT CVexorin::put_Height(LONG newVal) { return core_.put_Height(newVal); }
-HRESULT CVexorin::get_Noise(LONG* pVal) { return core_.get_Noise(pVal); }
-HRESULT CVexorin::put_Noise(LONG newVal) { return core_.put_Noise(newVal); }
-HRESULT CVexorin::GetWidth(LONG* retVal) { return core_.GetWidth(retVal); }
-HRESULT CVexorin::GetImage(VARIANT* retVal) { return core_.GetImage(retVal); }
+// Each failing member describes its own failure: error information left on the thread by another
+// call or component would otherwise reach a script as this call's message.
+HRESULT CVexorin::GenerateRnd(LONG adigits, LONG* pnumber) {
+  return Described(core_.GenerateRnd(adigits, pnumber), "GenerateRnd");
+}
+HRESULT CVexorin::SaveToFile(BSTR filePath) { return Described(core_.SaveToFile(filePath), "SaveToFile"); }
+HRESULT CVexorin::get_Number(BSTR* pVal) { return Described(core_.get_Number(pVal), "Number"); }
+HRESULT CVexorin::put_Number(BSTR newVal) { return Described(core_.put_Number(newVal), "Number"); }
+HRESULT CVexorin::get_Height(LONG* pVal) { return Described(core_.get_Height(pVal), "Height"); }
+HRESULT CVexorin::put_Height(LONG newVal) { return Described(core_.put_Height(newVal), "Height"); }
+HRESULT CVexorin::get_Noise(LONG* pVal) { return Described(core_.get_Noise(pVal), "Noise"); }
+HRESULT CVexorin::put_Noise(LONG newVal) { return Described(core_.put_Noise(newVal), "Noise"); }
+HRESULT CVexorin::GetWidth(LONG* retVal) { return Described(core_.GetWidth(retVal), "GetWidth"); }
+HRESULT CVexorin::GetImage(VARIANT* retVal) { return Described(core_.GetImage(retVal), "GetImage"); }
+
+namespace {
+
+const char* FailureText(HRESULT hr) {
+  switch (static_cast<unsigned long>(hr)) {
+    case 0x80070057ul: return "invalid argument";
+    case 0x80004003ul: return "null pointer, or no memory for the picture";
+    case 0x8007000Eul: return "out of memory";
+    case 0x80004005ul: return "the picture could not be drawn or written";
+    case 0x8007006Eul: return "the temporary file could not be opened";
+    case 0x8007001Eul: return "the temporary file could not be read";
+    default: return "failed";
+  }
+}
+
+}  // namespace
+
+HRESULT CVexorin::Described(HRESULT hr, const char* member) noexcept {
+  if (SUCCEEDED(hr)) return hr;
+  // Cleared first: when no description can be made, no stale one stays behind either.
+  SetErrorInfo(0, nullptr);
+  char description[128];
+  std::snprintf(description, sizeof description, "%s: %s (0x%08lX)", member, FailureText(hr),
+                static_cast<unsigned long>(hr));
+  ReportError(CLSID_CVexorin, description, 0, nullptr, IID_IVexorin, hr);
+  return hr;
+}
 
 HRESULT CVexorin::InterfaceSupportsErrorInfo(REFIID iid) {
   return IsEqualIID(iid, IID_IVexorin) ? S_OK : S_FALSE;

@@ -9,6 +9,8 @@
 
 namespace vexorin {
 
+struct JpegBytes;
+
 struct ComponentState {
   LONG Height = 30;
   LONG DigitCount = 0;
@@ -64,8 +66,8 @@ class VexorinComponent {
 
  private:
   LONG Width() const noexcept;
-  // Renders and writes the JPEG picture to the narrow path: SaveToFile and GetImage both end here.
-  HRESULT SavePicture(const char* path);
+  // Renders the state and encodes its JPEG picture: the bytes SaveToFile and GetImage both write.
+  HRESULT EncodePicture(JpegBytes& jpeg);
 
   ComponentState state_;
 };

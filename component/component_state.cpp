@@ -43,6 +43,7 @@ HRESULT VexorinComponent::GenerateRnd(LONG adigits, LONG* pnumber) {
 HRESULT VexorinComponent::get_Number(BSTR* pVal) {
   return Guarded([&] {
     if (pVal == nullptr) return E_POINTER;
+    *pVal = nullptr;  // null on failure, never read
     // A digit count below 1 has no padding to give: the plain decimal value is shown.
     const int precision = state_.DigitCount >= 1 ? static_cast<int>(state_.DigitCount) : 1;
     // Precision pads with zeros to the digit count (as %0.8d does).

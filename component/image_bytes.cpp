@@ -1,11 +1,12 @@
-// GetImage: the picture's JPEG bytes in a byte-array VARIANT, by way of a temporary file that is
-// deleted on every path out.
+// GetImage: the picture's JPEG bytes in a byte-array VARIANT, by way of a temporary file of the
+// call's own that is gone on every path out.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <utility>
 
 #include "component/component.h"
+#include "component/jpeg_output.h"
 #include "platform/owner.h"
 #include "support/file_stream.h"
 
@@ -13,64 +14,104 @@ namespace vexorin {
 
 namespace {
 
-// The temporary file is removed (if it is there) before its name is freed.
-void RemoveAndFree(char* name) noexcept {
-  std::remove(name);
-  std::free(name);
+// The claimed temporary file: its handle is closed through the file seam and the file discarded,
+// however the call ends.
+class TemporaryFile {
+ public:
+  TemporaryFile() = default;
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  ~TemporaryFile() {
+    if (handle_ != -1) support::ActiveFileCalls().close(handle_);
+    if (name_) platform::DiscardTemporaryFile(name_.get());
+  }
+
+  // E_FAIL when no name could be had; an open alarm when the file could not be opened.
+  HRESULT Claim() {
+    switch (platform::ClaimTemporaryFile(support::ActiveFileCalls().open, name_.put(), &handle_)) {
+      case platform::TemporaryClaim::Claimed: return S_OK;
+      case platform::TemporaryClaim::NoName: return E_FAIL;
+      case platform::TemporaryClaim::NotOpened: break;
+    }
+    throw support::XFileAlarm(support::FileAlarmKind::Open, nullptr);
+  }
+  int handle() const noexcept { return handle_; }
+  // Closes the handle, raising the close alarm when that fails (the handle is gone either way).
+  void Close() {
+    if (support::ActiveFileCalls().close(std::exchange(handle_, -1)) != 0) {
+      throw support::XFileAlarm(support::FileAlarmKind::Close, nullptr);
+    }
+  }
+
+ private:
+  platform::unique_malloc<char> name_;
+  int handle_ = -1;
+};
+
+// False when the file took fewer bytes than given (a full disk, a size limit).
+bool WriteAll(int handle, const unsigned char* data, std::size_t size) {
+  const support::FileCalls& io = support::ActiveFileCalls();
+  while (size > 0) {
+    const unsigned int chunk = size > 0x40000000u ? 0x40000000u : static_cast<unsigned int>(size);
+    const int wrote = io.write(handle, data, chunk);
+    if (wrote <= 0) return false;
+    data += wrote;
+    size -= static_cast<std::size_t>(wrote);
+  }
+  return true;
 }
-using TemporaryFile = platform::unique_any<char*, &RemoveAndFree>;
+
+// Reads exactly `size` bytes; a shorter file or a failed read is the read alarm.
+void ReadExactly(int handle, unsigned char* data, std::size_t size) {
+  const support::FileCalls& io = support::ActiveFileCalls();
+  while (size > 0) {
+    const unsigned int chunk = size > 0x40000000u ? 0x40000000u : static_cast<unsigned int>(size);
+    const int got = io.read(handle, data, chunk);
+    if (got <= 0) throw support::XFileAlarm(support::FileAlarmKind::Read, nullptr);
+    data += got;
+    size -= static_cast<std::size_t>(got);
+  }
+}
+
+long Seek(int handle, long offset, int origin) {
+  const long at = support::ActiveFileCalls().lseek(handle, offset, origin);
+  if (at == -1) throw support::XFileAlarm(support::FileAlarmKind::Seek, nullptr);
+  return at;
+}
 
 }  // namespace
 
 HRESULT VexorinComponent::GetImage(VARIANT* retVal) {
   return Guarded([&] {
     if (retVal == nullptr) return E_POINTER;
-    const HRESULT cleared = VariantClear(retVal);
-    if (FAILED(cleared)) return cleared;
+    VariantInit(retVal);  // an [out] VARIANT: written, never read or cleared
 
-    // Declared before the stream, so the stream is closed before the file goes.
-    TemporaryFile temporary(platform::ClaimTemporaryName());
-    if (!temporary) return E_FAIL;
-    // A failed save is the call's failure: reading back what it left (nothing, or part of a file)
-    // would hand the caller a broken picture as success.
-    const HRESULT saved = SavePicture(temporary.get());
-    if (FAILED(saved)) return saved;
-
-    // Room for width x Height x 3 bytes to begin with, but 4 KiB at least (the tables alone take
-    // 623 bytes) and 1 MiB at most (the file is far smaller than the pixels), doubled when the
-    // file is longer.
-    PictureSize size;
-    std::size_t capacity = SUCCEEDED(MeasurePicture(size)) ? size.bytes * 3 : 0;
-    if (capacity < 4096) capacity = 4096;
-    if (capacity > (std::size_t{1} << 20)) capacity = std::size_t{1} << 20;
-    std::unique_ptr<BYTE[]> bytes(new BYTE[capacity]);
-    std::size_t count = 0;
+    // The same picture SaveToFile writes, written to the claimed file through its own handle.
+    TemporaryFile temporary;
     {
-      support::XFileInStream stream(temporary.get(), 8192);
-      BYTE* out = bytes.get();  // a local, so the loop keeps it in a register
-      std::uint8_t b = 0;
-      while (stream.ReadByte(b).good()) {
-        if (count == capacity) {
-          if (capacity > 0x3FFFFFFFu) return E_FAIL;  // a file the array could not count
-          std::unique_ptr<BYTE[]> larger(new BYTE[capacity * 2]);
-          std::memcpy(larger.get(), bytes.get(), count);
-          bytes = std::move(larger);
-          capacity *= 2;
-          out = bytes.get();
-        }
-        out[count++] = b;
-      }
+      JpegBytes jpeg;
+      HRESULT hr = EncodePicture(jpeg);
+      if (FAILED(hr)) return hr;
+      hr = temporary.Claim();
+      if (FAILED(hr)) return hr;
+      if (!WriteAll(temporary.handle(), jpeg.data.get(), jpeg.size)) return E_FAIL;
     }
 
+    const long length = Seek(temporary.handle(), 0, SEEK_END);
+    if (length > 0x3FFFFFFF) return E_FAIL;  // a file the array could not count
+    Seek(temporary.handle(), 0, SEEK_SET);
     SAFEARRAYBOUND bound;
-    bound.cElements = static_cast<ULONG>(count);
+    bound.cElements = static_cast<ULONG>(length);
     bound.lLbound = 0;
     platform::unique_safearray array(SafeArrayCreate(VT_UI1, 1, &bound));
     if (!array) return E_FAIL;
-    for (LONG index = 0; index < static_cast<LONG>(count); ++index) {
-      const HRESULT put = SafeArrayPutElement(array.get(), &index, &bytes[static_cast<std::size_t>(index)]);
-      if (FAILED(put)) return put;
+    {
+      const platform::safearray_access access(array.get());
+      if (FAILED(access.result())) return access.result();
+      ReadExactly(temporary.handle(), static_cast<unsigned char*>(access.data()), static_cast<std::size_t>(length));
     }
+    temporary.Close();
+
     retVal->vt = VT_ARRAY | VT_UI1;
     retVal->parray = array.release();
     return S_OK;

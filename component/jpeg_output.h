@@ -1,14 +1,22 @@
-// Baseline JFIF output of a gray canvas through libjpeg: RGB input of three equal channels,
-// the library's defaults otherwise, quality as given (the component always passes 100).
+// Baseline JFIF output of a gray canvas through libjpeg: the library's defaults for a colour picture
+// of three equal channels, quality as given (the component always passes 100), into memory.
 #pragma once
 
+#include <cstddef>
+
+#include "platform/owner.h"
 #include "platform/platform.h"
 
 namespace vexorin {
 
-// Writes width x height gray bytes to `path` (narrow, in the conversion code page).
-// S_OK, or E_FAIL: the file could not be opened, a buffer could not be had, or the library reported
-// a fatal error (its message goes to standard error; a partly written file stays).
-HRESULT WriteJpegFile(const BYTE* canvas, LONG width, LONG height, const char* path, LONG quality);
+// A whole JPEG file in memory; the owner frees it.
+struct JpegBytes {
+  platform::unique_malloc<unsigned char> data;
+  std::size_t size = 0;
+};
+
+// Encodes width x height gray bytes. E_FAIL when the input is missing, a buffer cannot be had or
+// the library gives up (a side above its 65500-pixel limit); nothing is printed.
+HRESULT EncodeJpeg(const BYTE* canvas, LONG width, LONG height, LONG quality, JpegBytes& out);
 
 }  // namespace vexorin

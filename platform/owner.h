@@ -3,6 +3,7 @@
 // Out-parameter rule: put() empties the owner before its address is handed out.
 #pragma once
 
+#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
@@ -41,6 +42,7 @@ class unique_any {
 };
 
 inline void FreeMemory(void* p) noexcept { std::free(p); }
+inline void CloseFile(std::FILE* file) noexcept { std::fclose(file); }
 inline void DestroySafeArray(SAFEARRAY* array) noexcept { SafeArrayDestroy(array); }
 template <typename Interface>
 void ReleaseInterface(Interface* p) noexcept {
@@ -49,6 +51,7 @@ void ReleaseInterface(Interface* p) noexcept {
 
 using unique_bstr = unique_any<BSTR, &SysFreeString>;
 using unique_safearray = unique_any<SAFEARRAY*, &DestroySafeArray>;
+using unique_file = unique_any<std::FILE*, &CloseFile>;
 template <typename T>
 using unique_malloc = unique_any<T*, &FreeMemory>;
 // A COM interface pointer, released once.

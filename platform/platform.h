@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -138,9 +139,24 @@ std::uint32_t ClockMilliseconds();
 // to the real clock.
 void SetClockOverride(bool fixed, std::uint32_t ms);
 
-// A temporary file name from the runtime's _tempnam(nullptr, nullptr), with the file created
-// exclusively (owner read/write) before the name is handed out, so that no other thread or process
-// can be given the same name or slip a link in under it. malloc'd; null when none could be had.
-char* ClaimTemporaryName();
+enum class TemporaryClaim { Claimed, NoName, NotOpened };
+using OpenCall = int (*)(const char* path, int flags, int permission);
+
+// A temporary file of the caller's own, created exclusively and owner-only under a fresh name from
+// the runtime's _tempnam(nullptr, nullptr) and opened for reading and writing through `open` (the
+// caller's seam for _open), so that no other thread or process can be given the same name or slip
+// a link in under it. On Windows the file goes when its handle closes. NoName: no name could be
+// had; NotOpened: it could not be opened (nothing is left behind). `name` is malloc'd.
+TemporaryClaim ClaimTemporaryFile(OpenCall open, char** name, int* handle);
+// After its handle is closed: removes the file, where the system has not already done so.
+void DiscardTemporaryFile(const char* name);
+
+// A file name the system will read exactly as given: no NUL among its `length` units and, where
+// names are UTF-8, no unpaired surrogate.
+bool IsExactFileName(const OLECHAR* name, UINT length);
+// Opens the name for writing, creating or emptying the file: on Windows by its exact UTF-16 text,
+// elsewhere by its UTF-8 form. E_FAIL when it cannot be opened; E_INVALIDARG (and closed again)
+// when it names no disk file but a device such as NUL or COM1, on Windows.
+HRESULT OpenOutputFile(const OLECHAR* name, std::FILE** file);
 
 }  // namespace platform

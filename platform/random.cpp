@@ -1,7 +1,6 @@
 #include "platform.h"
 
 #include <atomic>
-#include <cstdlib>
 
 #ifdef _WIN32
 #include <sys/timeb.h>
@@ -11,11 +10,8 @@
 
 namespace platform {
 
-#ifdef _WIN32
-// msvcrt's rand is already the classic 15-bit generator with per-thread state.
-void SeedRandom(unsigned int seed) { std::srand(seed); }
-int Random() { return std::rand(); }
-#else
+// The classic 15-bit generator, with a state of the component's own per thread: the runtime's
+// rand() belongs to the host, whose sequence a reseed would change.
 namespace {
 // The runtime's default state before any srand is that of srand(1).
 thread_local std::uint32_t randomState = 1;
@@ -25,7 +21,6 @@ int Random() {
   randomState = randomState * 214013u + 2531011u;
   return static_cast<int>((randomState >> 16) & 0x7FFF);
 }
-#endif
 
 namespace {
 std::atomic<bool> clockFixed{false};

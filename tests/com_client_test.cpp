@@ -1,6 +1,12 @@
 // The DLL as a host uses it: through COM, by ProgID and CLSID, by name through IDispatch, and
 // through its four exports loaded with LoadLibrary. Needs the DLL registered (registration_test).
 #include <csetjmp>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <functional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -271,10 +277,10 @@ TEST_F(ComTest, EveryMemberByName) {
   ITypeInfo* t0 = nullptr;
   ITypeInfo* t5 = nullptr;
   ASSERT_EQ(d->GetTypeInfo(0, LOCALE_USER_DEFAULT, &t0), S_OK);
-  ASSERT_EQ(d->GetTypeInfo(5, LOCALE_USER_DEFAULT, &t5), S_OK);  // the index is not looked at
-  EXPECT_EQ(t0, t5);
+  t5 = reinterpret_cast<ITypeInfo*>(static_cast<std::uintptr_t>(0xCCCCCCCCu));
+  EXPECT_EQ(d->GetTypeInfo(5, LOCALE_USER_DEFAULT, &t5), DISP_E_BADINDEX);  // there is one
+  EXPECT_EQ(t5, nullptr);
   t0->Release();
-  t5->Release();
 
   const struct {
     const wchar_t* name;
@@ -445,6 +451,207 @@ TEST_F(ComTest, PageHookFailuresAreDescribed) {
   LONG height = 0;
   EXPECT_EQ(v->get_Height(&height), S_OK);  // still usable
   v->Release();
+}
+
+// The thread's error information as source and description; empty strings when there is none.
+std::pair<std::wstring, std::wstring> ThreadErrorInfo() {
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) != S_OK || info == nullptr) return {};
+  BSTR source = nullptr, text = nullptr;
+  info->GetSource(&source);
+  info->GetDescription(&text);
+  std::pair<std::wstring, std::wstring> out(source != nullptr ? source : L"", text != nullptr ? text : L"");
+  SysFreeString(source);
+  SysFreeString(text);
+  info->Release();
+  return out;
+}
+
+// Another component's error information, left on the thread.
+void LeaveStaleErrorInfo() {
+  ICreateErrorInfo* create = nullptr;
+  ASSERT_EQ(CreateErrorInfo(&create), S_OK);
+  create->SetSource(const_cast<LPOLESTR>(L"Other.Component"));
+  create->SetDescription(const_cast<LPOLESTR>(L"stale"));
+  IErrorInfo* info = nullptr;
+  create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info));
+  SetErrorInfo(0, info);
+  info->Release();
+  create->Release();
+}
+
+TEST_F(ComTest, EveryFailureDescribesItselfNeverAStaleOne) {
+  IVexorin* v = Create();
+  ASSERT_NE(v, nullptr);
+  BSTR empty = SysAllocString(L"");
+  const struct {
+    const wchar_t* member;
+    std::function<HRESULT()> call;
+    HRESULT expected;
+  } cases[] = {
+      {L"GenerateRnd", [&] { LONG n = 0; return v->GenerateRnd(0, &n); }, E_INVALIDARG},
+      {L"Number", [&] { return v->put_Number(empty); }, E_INVALIDARG},
+      {L"SaveToFile", [&] { return v->SaveToFile(empty); }, E_INVALIDARG},
+      {L"GetImage", [&] { return v->GetImage(nullptr); }, E_POINTER},
+      {L"Height", [&] { return v->get_Height(nullptr); }, E_POINTER},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.member);
+    LeaveStaleErrorInfo();
+    EXPECT_EQ(c.call(), c.expected);
+    const auto [source, description] = ThreadErrorInfo();
+    EXPECT_EQ(source, L"Veltrano.Vexorin.2");
+    EXPECT_EQ(description.rfind(c.member, 0), 0u) << std::string(description.begin(), description.end());
+  }
+  SysFreeString(empty);
+
+  // By name, our own page-hook failure left on the thread must not reach the script either.
+  FakeRequest notAContext;
+  EXPECT_EQ(v->OnStartPage(&notAContext), E_NOINTERFACE);
+  EXCEPINFO exception = {};
+  VARIANT zero = Long(0);
+  DISPPARAMS one = {&zero, nullptr, 1, 0};
+  VARIANT result;
+  VariantInit(&result);
+  EXPECT_EQ(v->Invoke(1, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &one, &result, &exception, nullptr),
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(exception.scode, E_INVALIDARG);
+  ASSERT_NE(exception.bstrDescription, nullptr);
+  EXPECT_EQ(std::wstring(exception.bstrDescription).rfind(L"GenerateRnd", 0), 0u);
+  EXPECT_STREQ(exception.bstrSource, L"Veltrano.Vexorin.2");
+  SysFreeString(exception.bstrSource);
+  SysFreeString(exception.bstrDescription);
+  SysFreeString(exception.bstrHelpFile);
+  v->Release();
+}
+
+TEST_F(ComTest, OutParametersAreWrittenNeverRead) {
+  IVexorin* v = Create();
+  ASSERT_NE(v, nullptr);
+  // Uninitialised (0xCC with a string type: clearing it would free a wild pointer).
+  VARIANT garbage;
+  std::memset(&garbage, 0xCC, sizeof garbage);
+  garbage.vt = VT_BSTR;
+  ASSERT_EQ(v->GetImage(&garbage), S_OK);
+  EXPECT_EQ(garbage.vt, VT_ARRAY | VT_UI1);
+  VariantClear(&garbage);
+  // Holding the caller's object: it stays the caller's, not released.
+  FakeRequest callers;
+  VARIANT holding;
+  holding.vt = VT_UNKNOWN;
+  holding.punkVal = &callers;
+  ASSERT_EQ(v->GetImage(&holding), S_OK);
+  EXPECT_EQ(callers.refs, 1);
+  VariantClear(&holding);
+
+  BSTR number = reinterpret_cast<BSTR>(static_cast<std::uintptr_t>(0xCCCCCCCCu));
+  ASSERT_EQ(v->get_Number(&number), S_OK);
+  EXPECT_EQ(SysStringLen(number), 8u);
+  SysFreeString(number);
+  v->Release();
+}
+
+TEST_F(ComTest, DispatchByTheRules) {
+  IVexorin* v = Create();
+  ASSERT_NE(v, nullptr);
+  DISPID id = 0;
+  LPOLESTR names[] = {const_cast<LPOLESTR>(L"GetWidth")};
+  LPOLESTR nullName[] = {nullptr};
+  EXPECT_EQ(v->GetIDsOfNames(IID_IVexorin, names, 1, LOCALE_USER_DEFAULT, &id), DISP_E_UNKNOWNINTERFACE);
+  EXPECT_EQ(v->GetIDsOfNames(IID_NULL, nullptr, 1, LOCALE_USER_DEFAULT, &id), E_INVALIDARG);
+  EXPECT_EQ(v->GetIDsOfNames(IID_NULL, nullName, 1, LOCALE_USER_DEFAULT, &id), E_INVALIDARG);
+  EXPECT_EQ(v->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, nullptr), E_POINTER);
+  ASSERT_EQ(v->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+  DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  VARIANT result;
+  VariantInit(&result);
+  EXPECT_EQ(v->Invoke(id, IID_IVexorin, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result, nullptr, nullptr),
+            DISP_E_UNKNOWNINTERFACE);
+  EXPECT_EQ(v->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, nullptr, &result, nullptr, nullptr),
+            E_INVALIDARG);
+  EXPECT_EQ(result.vt, VT_EMPTY);
+  ASSERT_EQ(v->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result, nullptr, nullptr), S_OK);
+  EXPECT_EQ(result.lVal, 120);
+  v->Release();
+}
+
+TEST_F(ComTest, TheHostsRandomSequenceIsItsOwn) {
+  std::srand(1);
+  EXPECT_EQ(std::rand(), 41);
+  IVexorin* v = Create();
+  ASSERT_NE(v, nullptr);
+  LONG n = 0;
+  EXPECT_EQ(v->GenerateRnd(5, &n), S_OK);
+  VARIANT image;
+  VariantInit(&image);
+  EXPECT_EQ(v->GetImage(&image), S_OK);  // the jitter draws too
+  VariantClear(&image);
+  EXPECT_EQ(std::rand(), 18467);
+  EXPECT_EQ(std::rand(), 6334);
+  v->Release();
+}
+
+// Names in a fresh directory, as the file system has them.
+std::vector<std::wstring> Names(const std::wstring& dir) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (std::wcscmp(found.cFileName, L".") != 0 && std::wcscmp(found.cFileName, L"..") != 0) {
+      names.push_back(found.cFileName);
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return names;
+}
+
+TEST_F(ComTest, TheFileWrittenIsTheFileNamed) {
+  wchar_t temp[MAX_PATH];
+  ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+  const std::wstring outer = std::wstring(temp) + L"vexorin-names-" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring inner = outer + L"\\inner";
+  ASSERT_TRUE(CreateDirectoryW(outer.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(inner.c_str(), nullptr));
+  IVexorin* v = Create();
+  ASSERT_NE(v, nullptr);
+  const struct {
+    const wchar_t* what;
+    std::wstring name;  // inside `inner`
+    HRESULT expected;
+    const wchar_t* created;  // the one name inside `inner` afterwards, or null for none
+  } cases[] = {
+      // Full-width dots and backslash: best-fit narrowing made them "..\" and escaped the directory.
+      {L"full-width ..\\", L"\xFF0E\xFF0E\xFF3C" L"esc.jpg", S_OK, L"\xFF0E\xFF0E\xFF3C" L"esc.jpg"},
+      {L"full-width letters", L"\xFF52\xFF45\xFF50.jpg", S_OK, L"\xFF52\xFF45\xFF50.jpg"},
+      {L"U+0100", L"\x0100.jpg", S_OK, L"\x0100.jpg"},
+      {L"CJK", L"\x56FE\x7247.jpg", S_OK, L"\x56FE\x7247.jpg"},
+      {L"Cyrillic", L"\x0444\x043E\x0442\x043E.jpg", S_OK, L"\x0444\x043E\x0442\x043E.jpg"},
+      {L"emoji", L"\xD83D\xDE00.jpg", S_OK, L"\xD83D\xDE00.jpg"},
+      {L"NUL inside", std::wstring(L"evil.asp\0.jpg", 13), E_INVALIDARG, nullptr},
+      {L"device NUL", L"NUL", E_INVALIDARG, nullptr},
+      {L"device in a path", L"nul.jpg", E_INVALIDARG, nullptr},
+      {L"console", L"CON", E_INVALIDARG, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.what);
+    const std::wstring full = c.name == L"NUL" || c.name == L"CON" ? c.name : inner + L"\\" + c.name;
+    BSTR path = SysAllocStringLen(full.data(), static_cast<UINT>(full.size()));
+    EXPECT_EQ(v->SaveToFile(path), c.expected);
+    SysFreeString(path);
+    const std::vector<std::wstring> names = Names(inner);
+    if (c.created == nullptr) {
+      EXPECT_TRUE(names.empty());
+    } else {
+      ASSERT_EQ(names.size(), 1u);
+      EXPECT_EQ(names[0], c.created);
+      DeleteFileW((inner + L"\\" + c.created).c_str());
+    }
+    EXPECT_EQ(Names(outer), std::vector<std::wstring>{L"inner"}) << "a file escaped the directory";
+  }
+  v->Release();
+  RemoveDirectoryW(inner.c_str());
+  RemoveDirectoryW(outer.c_str());
 }
 
 // A copy of the DLL whose full path does not fit the 260-character buffer: registering it fails with

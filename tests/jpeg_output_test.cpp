@@ -4,6 +4,11 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 
@@ -197,17 +202,41 @@ TEST_F(JpegOutputTest, SameSeedSameFileAndSavingAgainReplacesIt) {
   EXPECT_EQ(dir.Entries().size(), 2u);
 }
 
-TEST_F(JpegOutputTest, PathUpToItsFirstNul) {
-  const std::string name = dir.File("cut.jpg");
-  std::u16string path(name.begin(), name.end());
-  path += u'\0';
-  path += u"tail";
-  ASSERT_EQ(component.SaveToFile(testing_support::Bstr(path).get()), S_OK);
-  EXPECT_TRUE(Exists(name));
-  EXPECT_EQ(dir.Entries().size(), 1u);
-
-  // A non-empty BSTR that starts with NUL names nothing.
-  EXPECT_EQ(component.SaveToFile(testing_support::Bstr(std::u16string(u"\0x", 2)).get()), E_FAIL);
+TEST_F(JpegOutputTest, NamesAreTakenExactlyOrRefused) {
+  SetState("12345678", 30, 0);
+  const std::string d = dir.path() + "/";
+  const std::u16string base(d.begin(), d.end());
+  const struct {
+    const char* what;
+    std::u16string name;  // after the directory
+    HRESULT expected;
+    const char* created;  // the UTF-8 name that must then exist, or null for nothing at all
+  } cases[] = {
+      {"NUL inside", std::u16string(u"evil.asp\0.jpg", 13), E_INVALIDARG, nullptr},
+      {"NUL first", std::u16string(u"\0x.jpg", 6), E_INVALIDARG, nullptr},
+      {"lone high surrogate", u"a\xD800" u"b.jpg", E_INVALIDARG, nullptr},
+      {"lone low surrogate", u"a\xDC00.jpg", E_INVALIDARG, nullptr},
+      {"high surrogate last", u"a.jpg\xD83D", E_INVALIDARG, nullptr},
+      {"full-width letters", u"\xFF52\xFF45\xFF50.jpg", S_OK, "\xEF\xBD\x92\xEF\xBD\x85\xEF\xBD\x90.jpg"},
+      {"CJK", u"\x56FE\x7247.jpg", S_OK, "\xE5\x9B\xBE\xE7\x89\x87.jpg"},
+      {"Cyrillic", u"\x0444\x043E\x0442\x043E.jpg", S_OK, "\xD1\x84\xD0\xBE\xD1\x82\xD0\xBE.jpg"},
+      {"emoji (a surrogate pair)", u"\xD83D\xDE00.jpg", S_OK, "\xF0\x9F\x98\x80.jpg"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    platform::SeedRandom(5);
+    EXPECT_EQ(component.SaveToFile(testing_support::Bstr(base + c.name).get()), c.expected);
+    if (c.created == nullptr) {
+      EXPECT_TRUE(dir.Entries().empty());
+      EXPECT_EQ(platform::Random(), ReferenceRandom(5).Next()) << "a refused name drew a picture";
+    } else {
+      EXPECT_EQ(dir.Entries(), std::vector<std::string>{c.created});
+      const auto file = std::filesystem::u8path(d + c.created);
+      std::error_code ec;
+      EXPECT_GT(std::filesystem::file_size(file, ec), 623u);
+      std::filesystem::remove(file, ec);
+    }
+  }
 }
 
 TEST_F(JpegOutputTest, RefusalsLeaveTheFileSystemAlone) {
@@ -246,31 +275,56 @@ TEST_F(JpegOutputTest, WriteErrorIsAFailure) {
   EXPECT_EQ(Save("/dev/full"), E_FAIL);
 }
 
-TEST_F(JpegOutputTest, LibraryLimitLeavesAnEmptyFile) {
-  // 9 digits at height 14556 are 65502 pixels wide, past the library's 65500.
+TEST_F(JpegOutputTest, LibraryLimitLeavesAnExistingFileAsItWas) {
+  // 9 digits at height 14556 are 65502 pixels wide, past the library's 65500: refused while
+  // encoding, before the file is opened.
   SetState("123456789", 14556, 0);
   const std::string path = dir.File("wide.jpg");
-  const HRESULT hr = Save(path);
-  if (sizeof(void*) == 4 && hr == E_POINTER) {
-    // A 32-bit process may not find 953 MB for the canvas: refused before any file is made.
-    EXPECT_FALSE(Exists(path));
-    return;
+  {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::fputs("OLD", f);
+    std::fclose(f);
   }
-  EXPECT_EQ(hr, E_FAIL);
-  ASSERT_TRUE(Exists(path));
-  EXPECT_TRUE(ReadAll(path).empty());
+  const HRESULT hr = Save(path);
+  // A 32-bit process may not find 953 MB for the canvas.
+  if (!(sizeof(void*) == 4 && hr == E_POINTER)) {
+    EXPECT_EQ(hr, E_FAIL);
+  }
+  EXPECT_EQ(ReadAll(path), (Bytes{'O', 'L', 'D'}));
 }
 
-TEST(WriteJpegFileTest, RefusesMissingInput) {
+#ifndef _WIN32
+TEST(EncodeJpegTest, TheLibraryPrintsNothingOnTheHostsStandardError) {
   TempDir dir;
+  const std::string captured = dir.File("stderr");
+  std::fflush(stderr);
+  const int saved = dup(2);
+  const int file = open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(file, 0);
+  dup2(file, 2);
+  close(file);
+  const std::vector<BYTE> row(70000, 255);  // wider than the library's 65500: it gives up
+  vexorin::JpegBytes jpeg;
+  const HRESULT hr = vexorin::EncodeJpeg(row.data(), 70000, 1, 100, jpeg);
+  std::fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  EXPECT_EQ(hr, E_FAIL);
+  EXPECT_TRUE(ReadAll(captured).empty()) << "the library wrote to standard error";
+}
+#endif
+
+TEST(EncodeJpegTest, RefusesMissingInput) {
   const BYTE pixel[4] = {0, 0, 0, 0};
-  const std::string path = dir.File("w.jpg");
-  EXPECT_EQ(vexorin::WriteJpegFile(nullptr, 2, 2, path.c_str(), 100), E_FAIL);
-  EXPECT_EQ(vexorin::WriteJpegFile(pixel, 2, 2, nullptr, 100), E_FAIL);
-  EXPECT_EQ(vexorin::WriteJpegFile(pixel, 0, 2, path.c_str(), 100), E_FAIL);
-  EXPECT_EQ(vexorin::WriteJpegFile(pixel, 2, -1, path.c_str(), 100), E_FAIL);
-  EXPECT_TRUE(dir.Entries().empty());
-  EXPECT_EQ(vexorin::WriteJpegFile(pixel, 2, 2, path.c_str(), 100), S_OK);
+  vexorin::JpegBytes jpeg;
+  EXPECT_EQ(vexorin::EncodeJpeg(nullptr, 2, 2, 100, jpeg), E_FAIL);
+  EXPECT_EQ(vexorin::EncodeJpeg(pixel, 0, 2, 100, jpeg), E_FAIL);
+  EXPECT_EQ(vexorin::EncodeJpeg(pixel, 2, -1, 100, jpeg), E_FAIL);
+  EXPECT_EQ(jpeg.size, 0u);
+  ASSERT_EQ(vexorin::EncodeJpeg(pixel, 2, 2, 100, jpeg), S_OK);
+  EXPECT_GT(jpeg.size, 623u);
+  EXPECT_EQ(jpeg.data.get()[0], 0xFF);
+  EXPECT_EQ(jpeg.data.get()[jpeg.size - 1], 0xD9);
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ class TempDir {
   std::vector<std::string> Entries() const {
     std::vector<std::string> names;
     std::error_code ec;
-    for (const auto& e : fs::directory_iterator(path_, ec)) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(path_, ec)) names.push_back(e.path().filename().u8string());  // UTF-8 on every build
     return names;
   }
 

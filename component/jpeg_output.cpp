@@ -61,28 +61,25 @@ boolean GrowDestination(j_compress_ptr cinfo) {
 
 void TermDestination(j_compress_ptr) {}
 
-// Each gray byte becomes three equal bytes. One 4-byte store per pixel (its fourth byte is
-// overwritten by the next pixel) instead of three dependent byte stores; the last pixel by hand.
-void ExpandGrayToRgb(const BYTE* canvas, std::size_t pixels, JSAMPLE* rgb) {
-  if (pixels == 0) return;
-  for (std::size_t i = 0; i + 1 < pixels; ++i) {
-    const std::uint32_t v = canvas[i] * 0x01010101u;
-    std::memcpy(rgb + 3 * i, &v, sizeof v);
-  }
-  const std::size_t last = pixels - 1;
-  rgb[3 * last] = rgb[3 * last + 1] = rgb[3 * last + 2] = canvas[last];
-}
-
 struct CompressJob {
-  const JSAMPLE* rgb;
+  const BYTE* canvas;
   JDIMENSION width;
   JDIMENSION height;
   int quality;
+  JSAMPLE* band;          // 16 padded rows, when the width is not a multiple of 8; else null
+  JDIMENSION padded;      // its row length
+  const JSAMPLE* chroma;  // one row of 128s, long enough for either chroma plane
 };
 
 // The library calls and their recovery point. The caller owns the compress object, the error
 // manager, the destination and everything the failure path releases, so no local here changes
 // between setjmp and longjmp, and nothing here has a destructor. False when the library gave up.
+//
+// Every pixel is gray, so the library's own colour conversion of three equal channels gives
+// Y = gray and Cb = Cr = 128 exactly (its luma weights sum to one, its chroma weights to zero), and
+// 4:2:0 downsampling of a constant is that constant: the planes are handed over ready-made. Its
+// edge handling is matched: the last column repeated to a whole block, the last row to a whole
+// MCU row; the blocks beyond that it makes itself.
 bool Compress(jpeg_compress_struct& cinfo, JpegErrorManager& errors, MemoryDestination& destination,
               const CompressJob& job) {
   if (setjmp(errors.recovery) != 0) return false;
@@ -94,11 +91,31 @@ bool Compress(jpeg_compress_struct& cinfo, JpegErrorManager& errors, MemoryDesti
   cinfo.in_color_space = JCS_RGB;
   jpeg_set_defaults(&cinfo);
   jpeg_set_quality(&cinfo, job.quality, TRUE);
+  cinfo.raw_data_in = TRUE;
   jpeg_start_compress(&cinfo, TRUE);
-  const std::size_t rowBytes = static_cast<std::size_t>(job.width) * 3;
+
+  const JDIMENSION rowsPerPass = static_cast<JDIMENSION>(cinfo.max_v_samp_factor * DCTSIZE);  // 16
+  JSAMPROW luma[2 * DCTSIZE];
+  JSAMPROW chroma[DCTSIZE];
+  for (JSAMPROW& row : chroma) row = const_cast<JSAMPLE*>(job.chroma);
+  JSAMPARRAY planes[3] = {luma, chroma, chroma};
   while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = const_cast<JSAMPLE*>(job.rgb) + static_cast<std::size_t>(cinfo.next_scanline) * rowBytes;
-    jpeg_write_scanlines(&cinfo, &row, 1);
+    const JDIMENSION top = cinfo.next_scanline;
+    for (JDIMENSION r = 0; r < rowsPerPass; ++r) {
+      const JDIMENSION y = top + r < job.height ? top + r : job.height - 1;
+      const BYTE* source = job.canvas + static_cast<std::size_t>(y) * job.width;
+      if (job.band == nullptr) {
+        luma[r] = const_cast<JSAMPLE*>(source);
+      } else if (top + r < job.height || r == 0) {
+        JSAMPLE* row = job.band + static_cast<std::size_t>(r) * job.padded;
+        std::memcpy(row, source, job.width);
+        std::memset(row + job.width, source[job.width - 1], job.padded - job.width);
+        luma[r] = row;
+      } else {
+        luma[r] = luma[r - 1];  // below the picture: its last row again
+      }
+    }
+    jpeg_write_raw_data(&cinfo, planes, rowsPerPass);
   }
   jpeg_finish_compress(&cinfo);
   return true;
@@ -111,9 +128,16 @@ HRESULT EncodeJpeg(const BYTE* canvas, LONG width, LONG height, LONG quality, Jp
   const auto pixels = static_cast<unsigned long long>(width) * static_cast<unsigned long long>(height);
   if (pixels > kMaxPicturePixels) return E_FAIL;
 
-  platform::unique_malloc<JSAMPLE> rgb(static_cast<JSAMPLE*>(std::malloc(static_cast<std::size_t>(pixels) * 3)));
-  if (!rgb) return E_FAIL;
-  ExpandGrayToRgb(canvas, static_cast<std::size_t>(pixels), rgb.get());
+  // Rows a whole number of blocks long are read in place; others are copied out and padded.
+  const JDIMENSION padded = (static_cast<JDIMENSION>(width) + 15) / 16 * 16;
+  platform::unique_malloc<JSAMPLE> band;
+  if (width % DCTSIZE != 0) {
+    band.reset(static_cast<JSAMPLE*>(std::malloc(static_cast<std::size_t>(padded) * 2 * DCTSIZE)));
+    if (!band) return E_FAIL;
+  }
+  platform::unique_malloc<JSAMPLE> chroma(static_cast<JSAMPLE*>(std::malloc(padded / 2)));
+  if (!chroma) return E_FAIL;
+  std::memset(chroma.get(), 128, padded / 2);
 
   // The header and tables take 623 bytes; the coded picture rarely takes half a byte a pixel.
   const std::size_t initial = 1024 + static_cast<std::size_t>(pixels) / 2;
@@ -130,8 +154,8 @@ HRESULT EncodeJpeg(const BYTE* canvas, LONG width, LONG height, LONG quality, Jp
   cinfo.err = jpeg_std_error(&errors.pub);
   errors.pub.error_exit = JpegErrorExit;
   errors.pub.output_message = KeepQuiet;
-  const CompressJob job = {rgb.get(), static_cast<JDIMENSION>(width), static_cast<JDIMENSION>(height),
-                           static_cast<int>(quality)};
+  const CompressJob job = {canvas, static_cast<JDIMENSION>(width), static_cast<JDIMENSION>(height),
+                           static_cast<int>(quality), band.get(), padded, chroma.get()};
   const bool compressed = Compress(cinfo, errors, destination, job);
   buffer.reset(destination.data);
   const std::size_t size = destination.capacity - destination.pub.free_in_buffer;

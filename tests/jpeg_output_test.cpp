@@ -1,6 +1,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -291,6 +292,88 @@ TEST_F(JpegOutputTest, LibraryLimitLeavesAnExistingFileAsItWas) {
     EXPECT_EQ(hr, E_FAIL);
   }
   EXPECT_EQ(ReadAll(path), (Bytes{'O', 'L', 'D'}));
+}
+
+// The straightforward route, kept as the reference: gray expanded to three equal channels and
+// handed to the library's colour conversion and downsampling.
+Bytes ReferenceEncode(const Bytes& canvas, int width, int height) {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr err;
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char* mem = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &mem, &size);
+  cinfo.image_width = static_cast<JDIMENSION>(width);
+  cinfo.image_height = static_cast<JDIMENSION>(height);
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 100, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  Bytes rgb(canvas.size() * 3);
+  for (std::size_t i = 0; i < canvas.size(); ++i) rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = canvas[i];
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = rgb.data() + static_cast<std::size_t>(cinfo.next_scanline) * static_cast<std::size_t>(width) * 3;
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  Bytes out(mem, mem + size);
+  std::free(mem);
+  return out;
+}
+
+TEST(EncodeJpegTest, SameBytesAsTheColourRoute) {
+  // Sides that are and are not multiples of 8 and 16, from one pixel to past a thousand.
+  const struct {
+    int width;
+    int height;
+  } sizes[] = {{1, 1},   {7, 20},  {8, 8},     {15, 9},   {16, 16},  {17, 17}, {24, 40},
+               {33, 1},  {120, 30}, {121, 31}, {250, 57}, {900, 200}, {1000, 33}};
+  std::mt19937 random(12345);
+  int compared = 0;
+  for (const auto& z : sizes) {
+    for (int kind = 0; kind < 3; ++kind) {
+      SCOPED_TRACE(testing::Message() << z.width << "x" << z.height << " kind " << kind);
+      Bytes canvas(static_cast<std::size_t>(z.width) * static_cast<std::size_t>(z.height), 255);
+      if (kind == 1) {  // noise everywhere: every coefficient and the edge padding matter
+        for (auto& b : canvas) b = static_cast<unsigned char>(random());
+      } else if (kind == 2) {  // a vertical ramp with a hard last column and row
+        for (int y = 0; y < z.height; ++y) {
+          for (int x = 0; x < z.width; ++x) {
+            canvas[static_cast<std::size_t>(y) * static_cast<std::size_t>(z.width) + static_cast<std::size_t>(x)] =
+                static_cast<unsigned char>(x == z.width - 1 || y == z.height - 1 ? 0 : (x * 7 + y * 3) & 0xFF);
+          }
+        }
+      }
+      vexorin::JpegBytes jpeg;
+      ASSERT_EQ(vexorin::EncodeJpeg(canvas.data(), z.width, z.height, 100, jpeg), S_OK);
+      const Bytes ours(jpeg.data.get(), jpeg.data.get() + jpeg.size);
+      EXPECT_EQ(ours, ReferenceEncode(canvas, z.width, z.height));
+      ++compared;
+    }
+  }
+  // The component's own pictures, noise off and on.
+  VexorinComponent component;
+  for (const char* number : {"12345678", "987654321", "7"}) {
+    for (LONG height : {20, 30, 57, 200}) {
+      for (LONG noise : {0, 1}) {
+        SCOPED_TRACE(testing::Message() << number << " h" << height << " noise " << noise);
+        component.put_Number(Bstr(std::string(number)).get());
+        component.put_Height(height);
+        component.put_Noise(noise);
+        vexorin::Canvas canvas;
+        ASSERT_EQ(component.Render(canvas), S_OK);
+        vexorin::JpegBytes jpeg;
+        ASSERT_EQ(vexorin::EncodeJpeg(canvas.pixels.get(), canvas.size.width, height, 100, jpeg), S_OK);
+        const Bytes pixels(canvas.pixels.get(), canvas.pixels.get() + canvas.size.bytes);
+        EXPECT_EQ(Bytes(jpeg.data.get(), jpeg.data.get() + jpeg.size), ReferenceEncode(pixels, canvas.size.width, height));
+        ++compared;
+      }
+    }
+  }
+  std::printf("[   info   ] %d pictures compared with the colour route\n", compared);
 }
 
 #ifndef _WIN32

@@ -1,0 +1,68 @@
+// Runs one operation `count` times, for an instruction count under callgrind (bench/run.sh takes
+// the difference between two counts, so start-up drops out).
+//   instructions <operation> <size 0|1> <count>
+// operations: floor-roundtrip (libjpeg's colour route to a new temporary file, read back, removed),
+// getimage, floor-memory (libjpeg's colour route to memory), render-encode (the component's route
+// to memory).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bench/bench_support.h"
+#include "component/jpeg_output.h"
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: instructions <operation> <size 0|1> <count>\n");
+    return 2;
+  }
+  const std::string operation = argv[1];
+  const int size = std::atoi(argv[2]) != 0 ? 1 : 0;
+  const long count = std::atol(argv[3]);
+  vexorin::VexorinComponent c;
+  bench_support::Configure(c, bench_support::kSizes[size]);
+  const LONG width = bench_support::Width(c);
+  const LONG height = c.State().Height;
+  const std::vector<BYTE> canvas = bench_support::Canvas(c);
+  std::vector<BYTE> back(canvas.size() * 3 + 4096);
+  const std::string pattern = bench_support::TempDir() + "/vexorin-floor-XXXXXX";
+  for (long i = 0; i < count; ++i) {
+    if (operation == "floor-roundtrip") {
+      std::string name = pattern;
+      const int fd = mkstemp(&name[0]);
+      FILE* f = fdopen(fd, "wb");
+      bench_support::Encode(canvas.data(), width, height, f);
+      std::fclose(f);
+      const int in = open(name.c_str(), O_RDONLY);
+      if (read(in, back.data(), back.size()) <= 0) return 1;
+      close(in);
+      std::remove(name.c_str());
+    } else if (operation == "getimage") {
+      VARIANT v;
+      VariantInit(&v);
+      if (FAILED(c.GetImage(&v))) return 1;
+      VariantClear(&v);
+    } else if (operation == "floor-memory") {
+      unsigned char* mem = nullptr;
+      unsigned long n = 0;
+      bench_support::Encode(canvas.data(), width, height, nullptr, &mem, &n);
+      std::free(mem);
+    } else if (operation == "render-encode") {
+      vexorin::Canvas drawn;
+      vexorin::JpegBytes jpeg;
+      if (FAILED(c.Render(drawn)) ||
+          FAILED(vexorin::EncodeJpeg(drawn.pixels.get(), drawn.size.width, drawn.size.height, 100, jpeg))) {
+        return 1;
+      }
+    } else {
+      std::fprintf(stderr, "instructions: unknown operation '%s'\n", operation.c_str());
+      return 2;
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Every benchmark ratio in one run: time against the floors (picture_bench: render + encode, the
+# peer, SaveToFile; image_bytes_bench: GetImage with the temporary directory on the disk and on
+# tmpfs) and instruction counts under callgrind (GetImage and render + encode against their floors).
+#   bench/run.sh [build/native]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build/native}
+pin() { if command -v taskset >/dev/null; then taskset -c 1 "$@"; else "$@"; fi; }
+
+echo "== time: picture (render + encode, SaveToFile, the peer)"
+pin "$build/bench/picture_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true | sed -n '/^size /,$p'
+for dir in /tmp /dev/shm; do
+  [ -d "$dir" ] || continue
+  echo "== time: GetImage, temporary directory $dir ($(stat -f -c %T "$dir"))"
+  TMP=$dir TMPDIR=$dir pin "$build/bench/image_bytes_bench" --benchmark_repetitions=5 \
+    --benchmark_report_aggregates_only=true | sed -n '/^size /,$p'
+done
+
+if command -v valgrind >/dev/null; then
+  echo "== instructions (callgrind; per call: the count of 200 calls less the count of none)"
+  count() {  # operation size calls
+    valgrind --tool=callgrind --callgrind-out-file=/dev/null "$build/bench/instructions" "$@" 2>&1 |
+      sed -n 's/.*Collected : *\([0-9]*\).*/\1/p'
+  }
+  printf '%-8s %-16s %14s %14s %8s\n' size measure ours floor ratio
+  for size in 0 1; do
+    name=$([ $size = 0 ] && echo 120x30 || echo 900x200)
+    for pair in "getimage floor-roundtrip" "render-encode floor-memory"; do
+      set -- $pair
+      zero=$(count "$1" $size 0)
+      ours=$(( ($(count "$1" $size 200) - zero) / 200 ))
+      floor=$(( ($(count "$2" $size 200) - zero) / 200 ))
+      printf '%-8s %-16s %14d %14d %8.3f\n' "$name" "$1" "$ours" "$floor" "$(echo "$ours / $floor" | bc -l)"
+    done
+  done
+fi

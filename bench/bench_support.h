@@ -12,6 +12,7 @@
 #include <jpeglib.h>
 
 #include "component/component.h"
+#include "tests/reference_jpeg.h"
 #include "platform/text.h"
 
 namespace bench_support {
@@ -59,34 +60,7 @@ inline std::string TempDir() {
 
 // libjpeg alone with the component's settings: gray expanded to RGB, defaults, quality 100; to
 // `file`, or to memory when `file` is null.
-inline void Encode(const BYTE* canvas, LONG width, LONG height, FILE* file, unsigned char** mem = nullptr,
-                   unsigned long* memSize = nullptr) {
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr err;
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  if (file != nullptr) {
-    jpeg_stdio_dest(&cinfo, file);
-  } else {
-    jpeg_mem_dest(&cinfo, mem, memSize);
-  }
-  cinfo.image_width = static_cast<JDIMENSION>(width);
-  cinfo.image_height = static_cast<JDIMENSION>(height);
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 100, TRUE);
-  jpeg_start_compress(&cinfo, TRUE);
-  const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-  std::vector<JSAMPLE> rgb(pixels * 3);
-  for (std::size_t i = 0; i < pixels; ++i) rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = canvas[i];
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = rgb.data() + static_cast<std::size_t>(cinfo.next_scanline) * static_cast<std::size_t>(width) * 3;
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-}
+using reference_jpeg::Encode;
 
 // Keeps each benchmark's time by name; Finalize in the derived class prints the ratios.
 class TimesReporter : public benchmark::ConsoleReporter {

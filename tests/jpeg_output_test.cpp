@@ -15,6 +15,7 @@
 
 #include "component/component.h"
 #include "component/jpeg_output.h"
+#include "reference_jpeg.h"
 #include "test_support.h"
 
 using testing_support::Bstr;
@@ -294,34 +295,8 @@ TEST_F(JpegOutputTest, LibraryLimitLeavesAnExistingFileAsItWas) {
   EXPECT_EQ(ReadAll(path), (Bytes{'O', 'L', 'D'}));
 }
 
-// The straightforward route, kept as the reference: gray expanded to three equal channels and
-// handed to the library's colour conversion and downsampling.
 Bytes ReferenceEncode(const Bytes& canvas, int width, int height) {
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr err;
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  unsigned char* mem = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &mem, &size);
-  cinfo.image_width = static_cast<JDIMENSION>(width);
-  cinfo.image_height = static_cast<JDIMENSION>(height);
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 100, TRUE);
-  jpeg_start_compress(&cinfo, TRUE);
-  Bytes rgb(canvas.size() * 3);
-  for (std::size_t i = 0; i < canvas.size(); ++i) rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = canvas[i];
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = rgb.data() + static_cast<std::size_t>(cinfo.next_scanline) * static_cast<std::size_t>(width) * 3;
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  Bytes out(mem, mem + size);
-  std::free(mem);
-  return out;
+  return reference_jpeg::EncodeToBytes(canvas.data(), width, height);
 }
 
 TEST(EncodeJpegTest, SameBytesAsTheColourRoute) {

@@ -3,9 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <codecvt>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <locale>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -39,31 +42,21 @@ std::int32_t Take(const std::uint8_t*& data, std::size_t& size) {
   size -= n;
   return v;
 }
-// UTF-8 of well-formed UTF-16, or false when it has a NUL or an unpaired surrogate.
+// UTF-8 of well-formed UTF-16 by the standard library's own converter (not the product's), or
+// false when the text has a NUL or an unpaired surrogate.
 bool Utf8(const std::u16string& text, std::string& out) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint32_t c = text[i];
-    if (c == 0 || (c >= 0xDC00 && c < 0xE000)) return false;
-    if (c >= 0xD800 && c < 0xDC00) {
-      if (i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] >= 0xE000) return false;
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00u);
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+  if (text.find(u'\0') != std::u16string::npos) return false;
+  // The converter takes a high surrogate at the very end for the start of more text.
+  if (!text.empty() && text.back() >= 0xD800 && text.back() < 0xDC00) return false;
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wdeprecated-declarations"
+  std::wstring_convert<std::codecvt_utf8_utf16<char16_t>, char16_t> convert;
+  try {
+    out = convert.to_bytes(text);
+  } catch (const std::range_error&) {
+    return false;
   }
+#pragma clang diagnostic pop
   return true;
 }
 

@@ -40,6 +40,12 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
+// The caller's side of an [out] VARIANT: what it held is given back before its address is handed out.
+VARIANT* Emptied(VARIANT& v) {
+  VariantClear(&v);
+  return &v;
+}
+
 Bytes ArrayBytes(const VARIANT& v) {
   EXPECT_EQ(v.vt, VT_ARRAY | VT_UI1);
   EXPECT_EQ(SafeArrayGetDim(v.parray), 1u);
@@ -97,7 +103,7 @@ TEST_F(ImageBytesTest, ReturnsTheFileThatSaveToFileWritesAndLeavesNothing) {
     platform::SeedRandom(2024);
     ASSERT_EQ(component.SaveToFile(Bstr(path).get()), S_OK);
     platform::SeedRandom(2024);
-    ASSERT_EQ(component.GetImage(&image), S_OK);
+    ASSERT_EQ(component.GetImage(Emptied(image)), S_OK);
     const Bytes bytes = ArrayBytes(image);
     EXPECT_EQ(bytes, ReadAll(path));
     ASSERT_GT(bytes.size(), 4u);
@@ -112,17 +118,17 @@ TEST_F(ImageBytesTest, ReturnsTheFileThatSaveToFileWritesAndLeavesNothing) {
   }
   // The smallest picture (10 x 20) is longer than 10 x 20 x 3 bytes and still comes back whole.
   SetState("7", 20, 0);
-  ASSERT_EQ(component.GetImage(&image), S_OK);
+  ASSERT_EQ(component.GetImage(Emptied(image)), S_OK);
   EXPECT_GT(ArrayBytes(image).size(), 600u);
 }
 
 TEST_F(ImageBytesTest, SameSeedSameBytesAndStateUnchanged) {
   SetState("31337", 44, 1);
   platform::SeedRandom(9);
-  ASSERT_EQ(component.GetImage(&image), S_OK);
+  ASSERT_EQ(component.GetImage(Emptied(image)), S_OK);
   const Bytes first = ArrayBytes(image);
   platform::SeedRandom(9);
-  ASSERT_EQ(component.GetImage(&image), S_OK);  // the old array is cleared first
+  ASSERT_EQ(component.GetImage(Emptied(image)), S_OK);
   EXPECT_EQ(ArrayBytes(image), first);
   const auto& s = component.State();
   EXPECT_EQ(s.DigitCount, 5);
@@ -162,7 +168,7 @@ TEST_F(ImageBytesTest, NullOutPointerMakesNoFile) {
 
 TEST_F(ImageBytesTest, APictureThatCannotBeDrawnFailsAndLeavesNothing) {
   SetState("-42", 30, 0);
-  EXPECT_EQ(component.GetImage(&image), E_FAIL);
+  EXPECT_EQ(component.GetImage(Emptied(image)), E_FAIL);
   EXPECT_EQ(image.vt, VT_EMPTY);
   EXPECT_EQ(Leftovers(), 0u);
 }
@@ -173,13 +179,13 @@ TEST_F(ImageBytesTest, NoUsableTemporaryDirectory) {
   {
     // /proc exists but takes no files, even from root.
     testing_support::ScopedEnv unusable("TMP", "/proc");
-    EXPECT_EQ(component.GetImage(&image), E_FAIL);
+    EXPECT_EQ(component.GetImage(Emptied(image)), E_FAIL);
     EXPECT_EQ(image.vt, VT_EMPTY);
   }
   // A missing TMP falls through to TMPDIR.
   testing_support::ScopedEnv missing("TMP", tempDir.File("missing"));
   testing_support::ScopedEnv tmpdir("TMPDIR", tempDir.path());
-  EXPECT_EQ(component.GetImage(&image), S_OK);
+  EXPECT_EQ(component.GetImage(Emptied(image)), S_OK);
   EXPECT_EQ(Leftovers(), 0u);
 }
 #endif
@@ -211,7 +217,7 @@ TEST_F(ImageBytesTest, StreamFailuresGiveTheirCodesAndLeaveNothing) {
     SCOPED_TRACE(c.call);
     StreamFault::failingCall = c.call;
     support::SetFileCalls(&faulty);
-    EXPECT_EQ(component.GetImage(&image), c.expected);
+    EXPECT_EQ(component.GetImage(Emptied(image)), c.expected);
     support::SetFileCalls(nullptr);
     EXPECT_EQ(image.vt, VT_EMPTY);
     EXPECT_EQ(Leftovers(), 0u);
@@ -222,7 +228,7 @@ TEST_F(ImageBytesTest, EveryAllocationFailureIsAFailureThatLeavesNothing) {
   int failures = 0;
   for (long n = 0; n < 10000; ++n) {
     allocationsBeforeFailure.store(n);
-    const HRESULT hr = component.GetImage(&image);
+    const HRESULT hr = component.GetImage(Emptied(image));
     allocationsBeforeFailure.store(-1);
     ASSERT_EQ(Leftovers(), 0u) << "allocation " << n;
     if (SUCCEEDED(hr)) {
@@ -239,7 +245,7 @@ TEST_F(ImageBytesTest, EveryAllocationFailureIsAFailureThatLeavesNothing) {
 TEST_F(ImageBytesTest, SoakLeavesNoFileAndNoHandle) {
   SetState("123456", 30, 1);
   for (int i = 0; i < 3000; ++i) {
-    ASSERT_EQ(component.GetImage(&image), S_OK) << i;
+    ASSERT_EQ(component.GetImage(Emptied(image)), S_OK) << i;
   }
   EXPECT_EQ(Leftovers(), 0u);
 }

@@ -1,6 +1,5 @@
 #include "com/vexorin_object.h"
 
-#include <cstdio>
 #include <new>
 
 #include "com/dispatch.h"
@@ -127,7 +126,7 @@ HRESULT CVexorin::Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPAR
 
 HRESULT CVexorin::OnStartPage(IUnknown* piUnk) {
   return vexorin::Guarded([&] {
-    if (piUnk == nullptr) return Described(E_POINTER, "OnStartPage");
+    if (piUnk == nullptr) return NoStaleErrorInfo(E_POINTER);
     platform::unique_com<IScriptingContext> context;
     HRESULT hr = piUnk->QueryInterface(kIidScriptingContext, reinterpret_cast<void**>(context.put()));
     if (FAILED(hr)) return ReportError(CLSID_CVexorin, "Can't obtain ScriptingContext", 0, nullptr, GUID_NULL, hr);
@@ -143,45 +142,24 @@ HRESULT CVexorin::OnEndPage() {
   return S_OK;
 }
 
-// Each failing member describes its own failure: error information left on the thread by another
-// call or component would otherwise reach a script as this call's message.
+// A failing member leaves no error information on the thread: what another call or component left
+// there would otherwise reach a script as this call's message. Without it a script engine shows the
+// HRESULT as its own error (VBScript: E_INVALIDARG is its error 5), as scripts expect.
 HRESULT CVexorin::GenerateRnd(LONG adigits, LONG* pnumber) {
-  return Described(core_.GenerateRnd(adigits, pnumber), "GenerateRnd");
+  return NoStaleErrorInfo(core_.GenerateRnd(adigits, pnumber));
 }
-HRESULT CVexorin::SaveToFile(BSTR filePath) { return Described(core_.SaveToFile(filePath), "SaveToFile"); }
-HRESULT CVexorin::get_Number(BSTR* pVal) { return Described(core_.get_Number(pVal), "Number"); }
-HRESULT CVexorin::put_Number(BSTR newVal) { return Described(core_.put_Number(newVal), "Number"); }
-HRESULT CVexorin::get_Height(LONG* pVal) { return Described(core_.get_Height(pVal), "Height"); }
-HRESULT CVexorin::put_Height(LONG newVal) { return Described(core_.put_Height(newVal), "Height"); }
-HRESULT CVexorin::get_Noise(LONG* pVal) { return Described(core_.get_Noise(pVal), "Noise"); }
-HRESULT CVexorin::put_Noise(LONG newVal) { return Described(core_.put_Noise(newVal), "Noise"); }
-HRESULT CVexorin::GetWidth(LONG* retVal) { return Described(core_.GetWidth(retVal), "GetWidth"); }
-HRESULT CVexorin::GetImage(VARIANT* retVal) { return Described(core_.GetImage(retVal), "GetImage"); }
+HRESULT CVexorin::SaveToFile(BSTR filePath) { return NoStaleErrorInfo(core_.SaveToFile(filePath)); }
+HRESULT CVexorin::get_Number(BSTR* pVal) { return NoStaleErrorInfo(core_.get_Number(pVal)); }
+HRESULT CVexorin::put_Number(BSTR newVal) { return NoStaleErrorInfo(core_.put_Number(newVal)); }
+HRESULT CVexorin::get_Height(LONG* pVal) { return NoStaleErrorInfo(core_.get_Height(pVal)); }
+HRESULT CVexorin::put_Height(LONG newVal) { return NoStaleErrorInfo(core_.put_Height(newVal)); }
+HRESULT CVexorin::get_Noise(LONG* pVal) { return NoStaleErrorInfo(core_.get_Noise(pVal)); }
+HRESULT CVexorin::put_Noise(LONG newVal) { return NoStaleErrorInfo(core_.put_Noise(newVal)); }
+HRESULT CVexorin::GetWidth(LONG* retVal) { return NoStaleErrorInfo(core_.GetWidth(retVal)); }
+HRESULT CVexorin::GetImage(VARIANT* retVal) { return NoStaleErrorInfo(core_.GetImage(retVal)); }
 
-namespace {
-
-const char* FailureText(HRESULT hr) {
-  switch (static_cast<unsigned long>(hr)) {
-    case 0x80070057ul: return "invalid argument";
-    case 0x80004003ul: return "null pointer, or no memory for the picture";
-    case 0x8007000Eul: return "out of memory";
-    case 0x80004005ul: return "the picture could not be drawn or written";
-    case 0x8007006Eul: return "the temporary file could not be opened";
-    case 0x8007001Eul: return "the temporary file could not be read";
-    default: return "failed";
-  }
-}
-
-}  // namespace
-
-HRESULT CVexorin::Described(HRESULT hr, const char* member) noexcept {
-  if (SUCCEEDED(hr)) return hr;
-  // Cleared first: when no description can be made, no stale one stays behind either.
-  SetErrorInfo(0, nullptr);
-  char description[128];
-  std::snprintf(description, sizeof description, "%s: %s (0x%08lX)", member, FailureText(hr),
-                static_cast<unsigned long>(hr));
-  ReportError(CLSID_CVexorin, description, 0, nullptr, IID_IVexorin, hr);
+HRESULT CVexorin::NoStaleErrorInfo(HRESULT hr) noexcept {
+  if (FAILED(hr)) SetErrorInfo(0, nullptr);
   return hr;
 }
 

@@ -52,8 +52,8 @@ class CVexorin final : public IVexorin, public ISupportErrorInfo {
   friend class AggregatedVexorin;
   explicit CVexorin(IUnknown* outer);
   ~CVexorin();
-  // A failure's own error information, set for the thread; S_OK and the like pass untouched.
-  static HRESULT Described(HRESULT hr, const char* member) noexcept;
+  // A failure clears the thread's error information; S_OK and the like pass untouched.
+  static HRESULT NoStaleErrorInfo(HRESULT hr) noexcept;
 
   LONG refs_ = 0;
   platform::unique_com<IUnknown> request_;  // the page's Request object while a page runs

@@ -9,29 +9,7 @@
 
 namespace platform {
 
-#ifdef _WIN32
-// Narrowing the name would apply best-fit mappings (full-width dots and backslashes become "..\")
-// and cut at a NUL: the file is opened by the caller's own UTF-16 text instead.
-bool IsExactFileName(const OLECHAR* name, UINT length) {
-  for (UINT i = 0; i < length; ++i) {
-    if (name[i] == 0) return false;
-  }
-  return true;
-}
-
-HRESULT OpenOutputFile(const OLECHAR* name, std::FILE** file) {
-  *file = _wfopen(name, L"wb");
-  if (*file == nullptr) return E_FAIL;
-  // NUL, CON, COM1, "dir\nul.jpg"... open fine and swallow the picture.
-  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(*file)));
-  if (GetFileType(handle) != FILE_TYPE_DISK) {
-    std::fclose(*file);
-    *file = nullptr;
-    return E_INVALIDARG;
-  }
-  return S_OK;
-}
-#else
+// Text that is not well-formed UTF-16 has no UTF-8 form, and no sensible name on Windows either.
 bool IsExactFileName(const OLECHAR* name, UINT length) {
   for (UINT i = 0; i < length; ++i) {
     const OLECHAR u = name[i];
@@ -46,6 +24,22 @@ bool IsExactFileName(const OLECHAR* name, UINT length) {
   return true;
 }
 
+#ifdef _WIN32
+// Narrowing the name would apply best-fit mappings (full-width dots and backslashes become "..\")
+// and cut at a NUL: on Windows the file is opened by the caller's own UTF-16 text instead.
+HRESULT OpenOutputFile(const OLECHAR* name, std::FILE** file) {
+  *file = _wfopen(name, L"wb");
+  if (*file == nullptr) return E_FAIL;
+  // NUL, CON, COM1, "dir\nul.jpg"... open fine and swallow the picture.
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(*file)));
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    std::fclose(*file);
+    *file = nullptr;
+    return E_INVALIDARG;
+  }
+  return S_OK;
+}
+#else
 HRESULT OpenOutputFile(const OLECHAR* name, std::FILE** file) {
   *file = nullptr;
   const int needed = WideCharToMultiByte(CP_UTF8, 0, name, -1, nullptr, 0, nullptr, nullptr);

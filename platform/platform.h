@@ -151,8 +151,8 @@ TemporaryClaim ClaimTemporaryFile(OpenCall open, char** name, int* handle);
 // After its handle is closed: removes the file, where the system has not already done so.
 void DiscardTemporaryFile(const char* name);
 
-// A file name the system will read exactly as given: no NUL among its `length` units and, where
-// names are UTF-8, no unpaired surrogate.
+// A file name the system will read exactly as given: no NUL among its `length` units and no
+// unpaired surrogate.
 bool IsExactFileName(const OLECHAR* name, UINT length);
 // Opens the name for writing, creating or emptying the file: on Windows by its exact UTF-16 text,
 // elsewhere by its UTF-8 form. E_FAIL when it cannot be opened; E_INVALIDARG (and closed again)

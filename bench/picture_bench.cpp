@@ -158,7 +158,9 @@ class RatioReporter : public bench_support::TimesReporter {
   // The peer, built beside this program when libgd is there, run now: its median against ours.
   void Peer() {
 #ifdef VEXORIN_PEER
-    FILE* p = popen(VEXORIN_PEER " string 20000 5", "r");
+    // Its sample picture goes to the temporary directory, not into whatever directory we run in.
+    const std::string command = "OUTDIR='" + bench_support::TempDir() + "' " VEXORIN_PEER " string 20000 5";
+    FILE* p = popen(command.c_str(), "r");
     char line[512] = {};
     double median = 0;
     while (p != nullptr && std::fgets(line, sizeof line, p) != nullptr) {

@@ -3,6 +3,8 @@
 //                                        and private memory flat from call 1000 to the last
 //   com_stress threads <threads> <sec>   STA threads creating, using and releasing objects, with
 //                                        class-object requests and LockServer mixed in
+//   com_stress forever <dir>             large pictures through GetImage with TMP=<dir> until the
+//                                        process is killed (kill_test.sh looks for leftovers)
 // Prints its figures; exit status 0 only when every check held.
 #include <atomic>
 #include <cstdio>
@@ -203,17 +205,45 @@ int Threads(int count, int seconds, const wchar_t* dllPath) {
   return failures == 0 && !differentClassObject && unload == S_OK && objects > 0 ? 0 : 1;
 }
 
+// Keeps a temporary file open for as much of the time as it can, so that a kill lands inside
+// GetImage: the picture is large, its file megabytes long.
+int Forever(const char* dir) {
+  _putenv_s("TMP", dir);
+  CoInitialize(nullptr);
+  IVexorin* v = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_CVexorin, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorin, reinterpret_cast<void**>(&v)))) {
+    std::printf("FAIL the component is not registered\n");
+    return 1;
+  }
+  BSTR number = SysAllocString(L"123456789");
+  v->put_Number(number);
+  SysFreeString(number);
+  v->put_Height(3000);
+  v->put_Noise(1);
+  std::printf("running\n");
+  for (;;) {
+    VARIANT image;
+    VariantInit(&image);
+    if (FAILED(v->GetImage(&image))) {
+      std::printf("FAIL GetImage\n");
+      return 1;
+    }
+    VariantClear(&image);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "soak" && argc > 2) return Soak(std::atol(argv[2]));
+  if (mode == "forever" && argc > 2) return Forever(argv[2]);
   if (mode == "threads" && argc > 3) {
     const char* path = std::getenv("VEXORIN_DLL");
     std::string narrow = path != nullptr ? path : "vexorin.dll";
     return Threads(std::atoi(argv[2]), std::atoi(argv[3]), std::wstring(narrow.begin(), narrow.end()).c_str());
   }
-  std::fprintf(stderr, "usage: com_stress soak <calls> | threads <threads> <seconds>\n");
+  std::fprintf(stderr, "usage: com_stress soak <calls> | threads <threads> <seconds> | forever <dir>\n");
   return 2;
 }

@@ -9,7 +9,7 @@ rounds=${2:-5}
 wine=${VEXORIN_WINE:-wine}
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
-windir=$(winepath -w "$dir" 2>/dev/null | tr -d '\r')
+windir="Z:$(printf '%s' "$dir" | tr / '\\')"  # Wine's drive Z: is the Unix root
 failures=0
 caught=0
 for round in $(seq "$rounds"); do

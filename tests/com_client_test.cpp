@@ -714,7 +714,9 @@ TEST(ModuleResourcesTest, VersionAndProjectWord) {
 
 // Run on its own (a fresh process): the type information is loaded once per process.
 TEST_F(ComTest, WithoutTheTypeLibraryOnlyTheVtableWorks) {
-  ASSERT_EQ(UnRegisterTypeLib(LIBID_corvathLib, 2, 0, 0, SYS_WIN32), S_OK);
+  // Each bitness registers the library under its own system kind.
+  const SYSKIND own = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
+  ASSERT_EQ(UnRegisterTypeLib(LIBID_corvathLib, 2, 0, 0, own), S_OK);
   IVexorin* v = Create();
   ASSERT_NE(v, nullptr);
   UINT count = 0;

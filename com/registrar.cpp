@@ -7,6 +7,7 @@
 #include "com/registry_script.h"
 #include "com/server_module.h"
 #include "platform/text.h"
+#include "vexorin_h.h"
 
 namespace com {
 
@@ -99,6 +100,19 @@ HRESULT UnregisterKey(HKEY parent, const Key& key) {
   return error == ERROR_FILE_NOT_FOUND ? S_OK : FromWin32(error);
 }
 
+// Whether the DLL of the other bitness has the class registered in the other registry view.
+bool ClassInOtherView() {
+  const bool is64 = sizeof(void*) == 8;
+  BOOL wow64 = FALSE;
+  if (!is64 && (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64)) return false;  // one view only
+  const std::string key = "CLSID\\" + GuidText(CLSID_CVexorin) + "\\InprocServer32";
+  HKEY handle = nullptr;
+  const REGSAM other = is64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | other, &handle) != ERROR_SUCCESS) return false;
+  RegCloseKey(handle);
+  return true;
+}
+
 }  // namespace
 
 HRESULT RunRegistryScript(HINSTANCE module, UINT id, bool doRegister) {
@@ -114,10 +128,14 @@ HRESULT RunRegistryScript(HINSTANCE module, UINT id, bool doRegister) {
   std::vector<registry_script::RootBlock> blocks;
   std::string error;
   if (!registry_script::Parse(script, blocks, error)) return DISP_E_EXCEPTION;
+  // 64-bit Windows keeps one ProgID and AppID key for both views (only CLSID is per view): while the
+  // other bitness's DLL is registered, unregistration leaves those to it and removes its class key.
+  const bool otherRegistered = !doRegister && ClassInOtherView();
   for (const auto& block : blocks) {
     const HKEY root = RootKey(block.root);
     if (root == nullptr) return E_INVALIDARG;
     for (const Key& key : block.keys) {
+      if (otherRegistered && _stricmp(key.name.c_str(), "CLSID") != 0) continue;
       hr = doRegister ? RegisterKey(root, key) : UnregisterKey(root, key);
       if (FAILED(hr)) break;
     }
@@ -168,6 +186,44 @@ HRESULT RegisterModuleTypeLib(HINSTANCE module) {
   return hr;
 }
 
+namespace {
+
+const char* SystemKindName(SYSKIND kind) {
+  switch (kind) {
+    case SYS_WIN16: return "win16";
+    case SYS_WIN32: return "win32";
+    case SYS_WIN64: return "win64";
+    default: return "mac";
+  }
+}
+
+// Whether the library's version key holds a registration other than this locale and system kind:
+// the 32- and 64-bit DLLs share the key, each owning its own win32 or win64 subkey.
+bool OthersRegistered(const std::string& versionKey, const std::string& ownLocale, const char* ownKind) {
+  HKEY version = nullptr;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, versionKey.c_str(), 0, KEY_READ, &version) != ERROR_SUCCESS) return false;
+  bool others = false;
+  char locale[256];
+  for (DWORD i = 0; !others; ++i) {
+    DWORD length = sizeof locale;
+    if (RegEnumKeyExA(version, i, locale, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (_stricmp(locale, "FLAGS") == 0 || _stricmp(locale, "HELPDIR") == 0) continue;
+    HKEY kinds = nullptr;
+    if (RegOpenKeyExA(version, locale, 0, KEY_READ, &kinds) != ERROR_SUCCESS) continue;
+    char kind[256];
+    for (DWORD j = 0; !others; ++j) {
+      length = sizeof kind;
+      if (RegEnumKeyExA(kinds, j, kind, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      others = _stricmp(locale, ownLocale.c_str()) != 0 || _stricmp(kind, ownKind) != 0;
+    }
+    RegCloseKey(kinds);
+  }
+  RegCloseKey(version);
+  return others;
+}
+
+}  // namespace
+
 HRESULT UnregisterModuleTypeLib(HINSTANCE module) {
   std::wstring path;
   ITypeLib* library = nullptr;
@@ -176,17 +232,29 @@ HRESULT UnregisterModuleTypeLib(HINSTANCE module) {
   TLIBATTR* attributes = nullptr;
   hr = library->GetLibAttr(&attributes);
   if (SUCCEEDED(hr)) {
-    hr = UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
-                           attributes->lcid, attributes->syskind);
-    if (FAILED(hr)) {
-      // Already unregistered is no failure, as for the registry scripts' absent keys.
-      char key[96];
-      std::snprintf(key, sizeof key, "TypeLib\\%s\\%x.%x", GuidText(attributes->guid).c_str(),
-                    attributes->wMajorVerNum, attributes->wMinorVerNum);
-      HKEY handle = nullptr;
-      const LONG error = RegOpenKeyExA(HKEY_CLASSES_ROOT, key, 0, KEY_READ, &handle);
-      if (error == ERROR_FILE_NOT_FOUND) hr = S_OK;
-      if (handle != nullptr) RegCloseKey(handle);
+    char versionKey[96];
+    std::snprintf(versionKey, sizeof versionKey, "TypeLib\\%s\\%x.%x", GuidText(attributes->guid).c_str(),
+                  attributes->wMajorVerNum, attributes->wMinorVerNum);
+    char locale[16];
+    std::snprintf(locale, sizeof locale, "%lx", static_cast<unsigned long>(attributes->lcid));
+    const char* kind = SystemKindName(attributes->syskind);
+    if (OthersRegistered(versionKey, locale, kind)) {
+      // UnRegisterTypeLib would take the interfaces' keys, which the other DLL's callers still use:
+      // only this DLL's own subkey goes, and its locale key once empty.
+      const std::string localeKey = std::string(versionKey) + "\\" + locale;
+      const LONG error = RegDeleteKeyA(HKEY_CLASSES_ROOT, (localeKey + "\\" + kind).c_str());
+      hr = error == ERROR_FILE_NOT_FOUND ? S_OK : FromWin32(error);
+      RegDeleteKeyA(HKEY_CLASSES_ROOT, localeKey.c_str());  // fails while another kind is in it
+    } else {
+      hr = UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
+                             attributes->lcid, attributes->syskind);
+      if (FAILED(hr)) {
+        // Already unregistered is no failure, as for the registry scripts' absent keys.
+        HKEY handle = nullptr;
+        const LONG error = RegOpenKeyExA(HKEY_CLASSES_ROOT, versionKey, 0, KEY_READ, &handle);
+        if (error == ERROR_FILE_NOT_FOUND) hr = S_OK;
+        if (handle != nullptr) RegCloseKey(handle);
+      }
     }
     library->ReleaseTLibAttr(attributes);
   }

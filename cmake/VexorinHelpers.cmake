@@ -6,20 +6,44 @@ function(vexorin_warnings target)
   endif()
 endfunction()
 
+# A Windows tree runs its programs in its own Wine prefix of its own bitness: the 32-bit loader and
+# a 32-bit prefix, or the 64-bit loader and a 64-bit prefix (which also runs 32-bit programs).
+if(WIN32)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(VEXORIN_WINEARCH win64)
+    set(VEXORIN_WINE /usr/lib/wine/wine64)
+  else()
+    set(VEXORIN_WINEARCH win32)
+    set(VEXORIN_WINE wine)
+  endif()
+  set(VEXORIN_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+endif()
+
+# The environment of a Wine run; scripts start Wine programs with $VEXORIN_WINE.
+function(vexorin_wine_environment out arch prefix loader)
+  set(${out} "WINEARCH=${arch};WINEPREFIX=${prefix};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;VEXORIN_WINE=${loader}"
+      PARENT_SCOPE)
+endfunction()
+
+# Windows tests run under Wine in the build tree's own prefix; ARGN adds NAME=value entries.
+function(vexorin_test_environment test)
+  if(WIN32)
+    vexorin_wine_environment(environment ${VEXORIN_WINEARCH} ${VEXORIN_WINEPREFIX} ${VEXORIN_WINE})
+    set(entries ${environment} ${ARGN})
+    set_tests_properties(${test} PROPERTIES ENVIRONMENT "${entries}")
+  endif()
+endfunction()
+
+# Tests that register, unregister or read the prefix's registry must not overlap under ctest -j.
+function(vexorin_uses_registry)
+  set_tests_properties(${ARGN} PROPERTIES RESOURCE_LOCK wine_registry)
+endfunction()
+
 # One GoogleTest executable per unit, registered with ctest as one test.
 function(vexorin_add_test name)
   add_executable(${name} ${ARGN})
   target_link_libraries(${name} PRIVATE vexorin_core GTest::gtest GTest::gtest_main)
-  target_compile_definitions(${name} PRIVATE VEXORIN_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data")
   vexorin_warnings(${name})
   add_test(NAME ${name} COMMAND ${name})
   vexorin_test_environment(${name})
-endfunction()
-
-# Windows tests run under Wine in the build tree's own 32-bit prefix.
-function(vexorin_test_environment test)
-  if(WIN32)
-    set_tests_properties(${test} PROPERTIES ENVIRONMENT
-      "WINEARCH=win32;WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=")
-  endif()
 endfunction()

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # regsvr32 writes every key and value of both registry scripts; regsvr32 /u takes them away again,
 # keeping AppID and CLSID themselves; a second /u succeeds. Ends with the DLL registered.
-# usage: registration_test.sh <vexorin.dll>
+# regsvr32 and reg are $VEXORIN_WINE's, so they see the registry view of the DLL's own bitness.
+# usage: registration_test.sh <vexorin.dll> <win32 | win64: the type library's system kind>
 set -u
+wine=${VEXORIN_WINE:-wine}
 dll=$(realpath "$1")
+syskind=$2
 clsid='{E3D03CDB-B405-4350-8B9A-29BEA8873B1C}'
 appid='{625E6AD9-9949-46FE-839D-D6377C2BB7C6}'
 libid='{B9EE6356-AC03-47BB-8897-C6DCA2730F99}'
@@ -12,19 +15,20 @@ check() {
   local what=$1; shift
   if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
 }
-query() { wine reg query "$@" 2>/dev/null | tr -d '\r'; }
-# value KEY NAME DATA: the key holds the REG_SZ value NAME ("" for the default) with exactly DATA
+query() { "$wine" reg query "$@" 2>/dev/null | tr -d '\r'; }
+# value KEY NAME DATA [/reg:32]: the key holds the REG_SZ value NAME ("" for the default) with exactly DATA
 value() {
   local key=$1 name=$2 data=$3 out
-  if [ -z "$name" ]; then out=$(query "$key" /ve); name='(Default)'; else out=$(query "$key" /v "$name"); fi
+  shift 3
+  if [ -z "$name" ]; then out=$(query "$key" /ve "$@"); name='(Default)'; else out=$(query "$key" /v "$name" "$@"); fi
   printf '%s\n' "$out" | grep -Fqx "    $name    REG_SZ    $data"
 }
-exists() { wine reg query "$1" >/dev/null 2>&1; }
+exists() { "$wine" reg query "$1" >/dev/null 2>&1; }
 absent() { ! exists "$1"; }
 
 cd "$(dirname "$dll")"
-check "regsvr32 succeeds" wine regsvr32 /s "$(basename "$dll")"
-winpath=$(winepath -w "$dll" | tr -d '\r')
+check "regsvr32 succeeds" "$wine" regsvr32 /s "$(basename "$dll")"
+winpath=$("$wine" winepath -w "$dll" | tr -d '\r')
 check "versioned ProgID" value 'HKCR\Veltrano.Vexorin.2' "" "Veltrano.Vexorin Class"
 check "versioned ProgID's CLSID" value 'HKCR\Veltrano.Vexorin.2\CLSID' "" "$clsid"
 check "ProgID" value 'HKCR\Veltrano.Vexorin' "" "Veltrano.Vexorin Class"
@@ -40,9 +44,9 @@ check "ThreadingModel Apartment" value "HKCR\\CLSID\\$clsid\\InprocServer32" "Th
 check "TypeLib" value "HKCR\\CLSID\\$clsid\\TypeLib" "" "$libid"
 check "AppID key" value "HKCR\\AppID\\$appid" "" "Vexorin"
 check "AppID of the module" value 'HKCR\AppID\vexorin.DLL' "AppID" "$appid"
-check "type library registered" exists "HKCR\\TypeLib\\$libid\\2.0"
+check "type library registered" value "HKCR\\TypeLib\\$libid\\2.0\\0\\$syskind" "" "$winpath"
 
-check "regsvr32 /u succeeds" wine regsvr32 /s /u "$(basename "$dll")"
+check "regsvr32 /u succeeds" "$wine" regsvr32 /s /u "$(basename "$dll")"
 check "AppID stays" exists 'HKCR\AppID'
 check "CLSID stays" exists 'HKCR\CLSID'
 check "ProgID gone" absent 'HKCR\Veltrano.Vexorin'
@@ -50,9 +54,34 @@ check "versioned ProgID gone" absent 'HKCR\Veltrano.Vexorin.2'
 check "class key gone" absent "HKCR\\CLSID\\$clsid"
 check "AppID key gone" absent "HKCR\\AppID\\$appid"
 check "module's AppID key gone" absent 'HKCR\AppID\vexorin.DLL'
-check "type library gone" absent "HKCR\\TypeLib\\$libid\\2.0"
-check "a second regsvr32 /u succeeds" wine regsvr32 /s /u "$(basename "$dll")"
+check "type library gone" absent "HKCR\\TypeLib\\$libid\\2.0\\0\\$syskind"
+other=win32; [ "$syskind" = win32 ] && other=win64
+if absent "HKCR\\TypeLib\\$libid\\2.0\\0\\$other"; then
+  check "no other registration: the library's key gone" absent "HKCR\\TypeLib\\$libid"
+fi
+check "a second regsvr32 /u succeeds" "$wine" regsvr32 /s /u "$(basename "$dll")"
 
-check "registered again" wine regsvr32 /s "$(basename "$dll")"
+check "registered again" "$wine" regsvr32 /s "$(basename "$dll")"
+
+if [ "$syskind" = win64 ]; then
+  # A 32-bit registration beside this one (its class key in the 32-bit view, its type-library
+  # subkey): unregistering this DLL must leave it and the keys both share.
+  other='C:\x86\vexorin.dll'
+  "$wine" reg add "HKCR\\CLSID\\$clsid\\InprocServer32" /ve /d "$other" /reg:32 /f >/dev/null 2>&1
+  "$wine" reg add "HKCR\\TypeLib\\$libid\\2.0\\0\\win32" /ve /d "$other" /f >/dev/null 2>&1
+  check "with a 32-bit registration beside it: regsvr32 /u succeeds" "$wine" regsvr32 /s /u "$(basename "$dll")"
+  check "its own class key gone" absent "HKCR\\CLSID\\$clsid"
+  check "its own type-library subkey gone" absent "HKCR\\TypeLib\\$libid\\2.0\\0\\win64"
+  check "the 32-bit class key stays" value "HKCR\\CLSID\\$clsid\\InprocServer32" "" "$other" /reg:32
+  check "the 32-bit type-library subkey stays" value "HKCR\\TypeLib\\$libid\\2.0\\0\\win32" "" "$other"
+  check "the ProgIDs stay" value 'HKCR\Veltrano.Vexorin\CLSID' "" "$clsid"
+  check "the versioned ProgID stays" value 'HKCR\Veltrano.Vexorin.2\CLSID' "" "$clsid"
+  check "the module's AppID stays" value 'HKCR\AppID\vexorin.DLL' "AppID" "$appid"
+  check "a second regsvr32 /u beside it succeeds" "$wine" regsvr32 /s /u "$(basename "$dll")"
+  # The 32-bit side leaves as the last one out would: its class key and the whole library.
+  "$wine" reg delete "HKCR\\CLSID\\$clsid" /reg:32 /f >/dev/null 2>&1
+  "$wine" reg delete "HKCR\\TypeLib\\$libid" /f >/dev/null 2>&1
+  check "registered once more" "$wine" regsvr32 /s "$(basename "$dll")"
+fi
 if [ $failures -ne 0 ]; then echo "$failures check(s) failed"; exit 1; fi
 echo "all checks passed"

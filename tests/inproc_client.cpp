@@ -1,0 +1,132 @@
+// A COM client as a host of one bitness is: asks for the registered class in-process only, draws,
+// and proves that the DLL serving it is loaded in this very process from the expected path.
+//   inproc_client <expected DLL path>   create, call by vtable and by name, check the module
+//   inproc_client --absent              the class must not be available in-process to this side
+// A surrogate process would answer CoCreateInstance too; hence the module handle and the check
+// that the object's own code lies inside that module's image.
+// Prints one line per finding; exit status 0 only when every check held.
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "platform/platform.h"
+#include "vexorin_h.h"
+
+namespace {
+
+int failures = 0;
+
+void Check(bool ok, const char* what) {
+  std::printf("%s %s\n", ok ? "ok  " : "FAIL", what);
+  if (!ok) ++failures;
+}
+
+std::wstring FullPath(const wchar_t* path) {
+  wchar_t full[MAX_PATH];
+  const DWORD n = GetFullPathNameW(path, MAX_PATH, full, nullptr);
+  return n > 0 && n < MAX_PATH ? std::wstring(full, n) : std::wstring(path);
+}
+
+// A JPEG in a byte-array VARIANT: SOI first, EOI last, more than headers.
+bool HoldsJpeg(const VARIANT& v, LONG* size) {
+  *size = 0;
+  if (V_VT(&v) != (VT_ARRAY | VT_UI1) || V_ARRAY(&v) == nullptr) return false;
+  SAFEARRAY* array = V_ARRAY(&v);
+  LONG lower = 0, upper = -1;
+  if (FAILED(SafeArrayGetLBound(array, 1, &lower)) || FAILED(SafeArrayGetUBound(array, 1, &upper))) return false;
+  *size = upper - lower + 1;
+  void* data = nullptr;
+  if (*size < 600 || FAILED(SafeArrayAccessData(array, &data))) return false;
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  const bool ok = bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[*size - 2] == 0xFF && bytes[*size - 1] == 0xD9;
+  SafeArrayUnaccessData(array);
+  return ok;
+}
+
+// The module's image range, read from its own PE header.
+bool InsideImage(HMODULE module, const void* address) {
+  const auto* base = reinterpret_cast<const unsigned char*>(module);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const auto* at = static_cast<const unsigned char*>(address);
+  return at >= base && at < base + nt->OptionalHeader.SizeOfImage;
+}
+
+HRESULT CallByName(IDispatch* object, const wchar_t* name, VARIANT* result) {
+  DISPID id = DISPID_UNKNOWN;
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+  if (FAILED(hr)) return hr;
+  DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, result,
+                        nullptr, nullptr);
+}
+
+int Absent() {
+  IVexorin* v = nullptr;
+  const HRESULT hr =
+      CoCreateInstance(CLSID_CVexorin, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorin, reinterpret_cast<void**>(&v));
+  std::printf("CoCreateInstance: 0x%08lX\n", static_cast<unsigned long>(hr));
+  Check(hr == REGDB_E_CLASSNOTREG, "the class is not registered for this side");
+  Check(GetModuleHandleW(L"vexorin.dll") == nullptr, "no vexorin.dll in this process");
+  if (v != nullptr) v->Release();
+  return failures == 0 ? 0 : 1;
+}
+
+int Present(const wchar_t* expected) {
+  IVexorin* v = nullptr;
+  const HRESULT hr =
+      CoCreateInstance(CLSID_CVexorin, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorin, reinterpret_cast<void**>(&v));
+  Check(SUCCEEDED(hr) && v != nullptr, "CoCreateInstance with CLSCTX_INPROC_SERVER");
+  if (v == nullptr) {
+    std::printf("CoCreateInstance: 0x%08lX\n", static_cast<unsigned long>(hr));
+    return 1;
+  }
+  const HMODULE module = GetModuleHandleW(L"vexorin.dll");
+  wchar_t loaded[MAX_PATH] = L"";
+  if (module != nullptr) GetModuleFileNameW(module, loaded, MAX_PATH);
+  std::printf("%d-bit client: vexorin.dll at %p from %ls\n", static_cast<int>(sizeof(void*) * 8),
+              static_cast<void*>(module), loaded);
+  Check(module != nullptr, "vexorin.dll is loaded in this process");
+  Check(_wcsicmp(FullPath(loaded).c_str(), FullPath(expected).c_str()) == 0, "it is the expected file");
+  const void* code = reinterpret_cast<const void*>((*reinterpret_cast<void***>(v))[0]);
+  Check(module != nullptr && InsideImage(module, code), "the object's code lies inside that module");
+
+  long number = 0;
+  Check(v->GenerateRnd(6, &number) == S_OK && number >= 0 && number < 1000000, "GenerateRnd(6)");
+  Check(v->put_Height(40) == S_OK && v->put_Noise(1) == S_OK, "Height and Noise put");
+  long width = 0;
+  Check(v->GetWidth(&width) == S_OK && width == 120, "GetWidth is 6 x 40 / 2");
+  VARIANT image;
+  VariantInit(&image);
+  LONG size = 0;
+  Check(v->GetImage(&image) == S_OK && HoldsJpeg(image, &size), "GetImage gives a JPEG");
+  std::printf("GetImage: %ld bytes\n", static_cast<long>(size));
+  VariantClear(&image);
+
+  // By name: dispatch reads the type library registered for this side.
+  VARIANT result;
+  VariantInit(&result);
+  Check(CallByName(v, L"GetImage", &result) == S_OK && HoldsJpeg(result, &size), "GetImage by name");
+  VariantClear(&result);
+  Check(CallByName(v, L"Number", &result) == S_OK && V_VT(&result) == VT_BSTR && SysStringLen(V_BSTR(&result)) == 6,
+        "Number by name has six digits");
+  VariantClear(&result);
+  v->Release();
+  return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: inproc_client <expected DLL path> | --absent\n");
+    return 2;
+  }
+  wchar_t expected[MAX_PATH] = L"";
+  MultiByteToWideChar(CP_ACP, 0, argv[1], -1, expected, MAX_PATH);
+  if (FAILED(CoInitialize(nullptr))) return 1;
+  const int status = std::string(argv[1]) == "--absent" ? Absent() : Present(expected);
+  CoUninitialize();
+  return status;
+}

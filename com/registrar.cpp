@@ -238,23 +238,21 @@ HRESULT UnregisterModuleTypeLib(HINSTANCE module) {
     char locale[16];
     std::snprintf(locale, sizeof locale, "%lx", static_cast<unsigned long>(attributes->lcid));
     const char* kind = SystemKindName(attributes->syskind);
-    if (OthersRegistered(versionKey, locale, kind)) {
-      // UnRegisterTypeLib would take the interfaces' keys, which the other DLL's callers still use:
-      // only this DLL's own subkey goes, and its locale key once empty.
-      const std::string localeKey = std::string(versionKey) + "\\" + locale;
-      const LONG error = RegDeleteKeyA(HKEY_CLASSES_ROOT, (localeKey + "\\" + kind).c_str());
-      hr = error == ERROR_FILE_NOT_FOUND ? S_OK : FromWin32(error);
-      RegDeleteKeyA(HKEY_CLASSES_ROOT, localeKey.c_str());  // fails while another kind is in it
+    const std::string ownKey = std::string(versionKey) + "\\" + locale + "\\" + kind;
+    HKEY own = nullptr;
+    const bool registered = RegOpenKeyExA(HKEY_CLASSES_ROOT, ownKey.c_str(), 0, KEY_READ, &own) == ERROR_SUCCESS;
+    if (own != nullptr) RegCloseKey(own);
+    if (!registered) {
+      hr = S_OK;  // already unregistered is no failure, as for the scripts' absent keys
+    } else if (OthersRegistered(versionKey, locale, kind)) {
+      // Not UnRegisterTypeLib: what it removes besides the caller's subkey differs between system
+      // versions. Only this DLL's subkey goes (and the locale key once empty); this view's
+      // interface keys stay, naming a library that is still registered.
+      hr = FromWin32(RegDeleteKeyA(HKEY_CLASSES_ROOT, ownKey.c_str()));
+      RegDeleteKeyA(HKEY_CLASSES_ROOT, (std::string(versionKey) + "\\" + locale).c_str());  // fails while not empty
     } else {
       hr = UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
                              attributes->lcid, attributes->syskind);
-      if (FAILED(hr)) {
-        // Already unregistered is no failure, as for the registry scripts' absent keys.
-        HKEY handle = nullptr;
-        const LONG error = RegOpenKeyExA(HKEY_CLASSES_ROOT, versionKey, 0, KEY_READ, &handle);
-        if (error == ERROR_FILE_NOT_FOUND) hr = S_OK;
-        if (handle != nullptr) RegCloseKey(handle);
-      }
     }
     library->ReleaseTLibAttr(attributes);
   }

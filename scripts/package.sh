@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Makes the release a site installs, build/release/vexorin-<version>.zip: the 32-bit DLL (x86\) and
+# the 64-bit DLL (x64\), both stripped; install.cmd and uninstall.cmd; the README with its sample
+# pictures; the examples. Text files get CRLF line ends. Entries are sorted and carry one fixed
+# time, so the same DLLs give the same archive.
+#   usage: package.sh [win32 tree] [win64 tree]     (default: build/win32 and build/win64)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+win32=${1:-$root/build/win32}
+win64=${2:-$root/build/win64}
+version=$(sed -n 's/^project(vexorin VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+[ -n "$version" ] || { echo "package: no version in CMakeLists.txt" >&2; exit 1; }
+for dll in "$win32/com/vexorin.dll" "$win64/com/vexorin.dll"; do
+  [ -f "$dll" ] || { echo "package: $dll is missing: build both Windows trees first" >&2; exit 1; }
+done
+
+release="$root/build/release"
+name="vexorin-$version"
+stage="$release/$name"
+rm -rf "$stage" "$release/$name.zip"
+mkdir -p "$stage/x86" "$stage/x64" "$stage/examples" "$stage/docs"
+i686-w64-mingw32-strip -o "$stage/x86/vexorin.dll" "$win32/com/vexorin.dll"
+x86_64-w64-mingw32-strip -o "$stage/x64/vexorin.dll" "$win64/com/vexorin.dll"
+crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
+crlf "$root/scripts/release/install.cmd" "$stage/install.cmd"
+crlf "$root/scripts/release/uninstall.cmd" "$stage/uninstall.cmd"
+crlf "$root/README.md" "$stage/README.md"
+for file in "$root"/examples/*; do crlf "$file" "$stage/examples/$(basename "$file")"; done
+cp "$root"/docs/*.jpg "$stage/docs/"
+
+(cd "$release" && find "$name" -type f | LC_ALL=C sort >"$name.files" &&
+   cmake -E tar cf "$name.zip" --format=zip --mtime="2000-01-01 00:00:00 UTC" --files-from="$name.files")
+rm -f "$release/$name.files"
+echo "$release/$name.zip"
+(cd "$stage" && stat -c '  %8s  %n' x86/vexorin.dll x64/vexorin.dll)

@@ -94,7 +94,7 @@ if [ $win32_built = 1 ]; then
   if [ $have32 = 1 ]; then
     windows_tests win32 win32
   else
-    stage "win32: tests (this kernel runs no 32-bit programs: only those that run no Windows code)"
+    echo "win32: this kernel runs no 32-bit programs: only the tests that run no Windows code"
     run_tests win32 "$root/build/win32" -L host
     summary[-1]="${summary[-1]}; the Wine tests NOT RUN: this machine runs no 32-bit programs"
   fi

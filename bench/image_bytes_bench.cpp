@@ -1,4 +1,4 @@
-// GetImage against its floor in the same run: libjpeg alone encoding the same canvas to a new
+// GetImage against its floor in the same run: libjpeg alone encoding the same pictures to a new
 // temporary file, reading it back with read() and removing it. Also the array fill: element by
 // element (as GetImage does) against one block copy.
 #include <fcntl.h>
@@ -22,14 +22,15 @@ void BM_FloorEncodeReadRemove(benchmark::State& state) {
   vexorin::VexorinComponent c;
   Configure(c, kSizes[state.range(0)]);
   const LONG width = bench_support::Width(c);
-  std::vector<BYTE> canvas = bench_support::Canvas(c);
+  const auto pictures = bench_support::Pictures(c);
+  std::size_t next = 0;
   const std::string pattern = bench_support::TempDir() + "/vexorin-floor-XXXXXX";
-  std::vector<BYTE> back(canvas.size() * 3 + 4096);
+  std::vector<BYTE> back(pictures[0].size() * 3 + 4096);
   for (auto _ : state) {
     std::string name = pattern;
     const int fd = mkstemp(&name[0]);
     FILE* f = fdopen(fd, "wb");
-    Encode(canvas.data(), width, c.State().Height, f);
+    Encode(pictures[next++ % pictures.size()].data(), width, c.State().Height, f);
     std::fclose(f);
     const int in = open(name.c_str(), O_RDONLY);
     const ssize_t n = read(in, back.data(), back.size());

@@ -28,10 +28,11 @@ int main(int argc, char** argv) {
   bench_support::Configure(c, bench_support::kSizes[size]);
   const LONG width = bench_support::Width(c);
   const LONG height = c.State().Height;
-  const std::vector<BYTE> canvas = bench_support::Canvas(c);
-  std::vector<BYTE> back(canvas.size() * 3 + 4096);
+  const auto pictures = bench_support::Pictures(c);
+  std::vector<BYTE> back(pictures[0].size() * 3 + 4096);
   const std::string pattern = bench_support::TempDir() + "/vexorin-floor-XXXXXX";
   for (long i = 0; i < count; ++i) {
+    const std::vector<BYTE>& canvas = pictures[static_cast<std::size_t>(i) % pictures.size()];
     if (operation == "floor-roundtrip") {
       std::string name = pattern;
       const int fd = mkstemp(&name[0]);

@@ -44,8 +44,9 @@ void BM_FloorEncodeMemory(benchmark::State& state) {
   vexorin::VexorinComponent c;
   Configure(c, kSizes[state.range(0)]);
   const LONG width = bench_support::Width(c);
-  const std::vector<BYTE> canvas = Canvas(c);
-  for (auto _ : state) EncodeToMemory(canvas.data(), width, c.State().Height);
+  const auto pictures = bench_support::Pictures(c);
+  std::size_t next = 0;
+  for (auto _ : state) EncodeToMemory(pictures[next++ % pictures.size()].data(), width, c.State().Height);
 }
 
 // The component's own route: render, then its encoder into memory.
@@ -91,13 +92,13 @@ void BM_FloorEncodeFile(benchmark::State& state) {
   vexorin::VexorinComponent c;
   Configure(c, kSizes[state.range(0)]);
   const LONG width = bench_support::Width(c);
-  const std::vector<BYTE> canvas = Canvas(c);
+  const auto pictures = bench_support::Pictures(c);
   const std::string base = TempBase() + "-floor-";
   long n = 0;
   for (auto _ : state) {
     const std::string path = base + std::to_string(n++) + ".jpg";
     FILE* f = std::fopen(path.c_str(), "wb");
-    Encode(canvas.data(), width, c.State().Height, f, nullptr, nullptr);
+    Encode(pictures[static_cast<std::size_t>(n) % pictures.size()].data(), width, c.State().Height, f, nullptr, nullptr);
     std::fclose(f);
     state.PauseTiming();
     std::remove(path.c_str());

@@ -11,7 +11,6 @@
 #include <jerror.h>
 
 #include "component/component.h"
-#include "platform/text.h"
 
 namespace vexorin {
 

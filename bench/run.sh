@@ -31,7 +31,7 @@ if command -v valgrind >/dev/null; then
       zero=$(count "$1" $size 0)
       ours=$(( ($(count "$1" $size 200) - zero) / 200 ))
       floor=$(( ($(count "$2" $size 200) - zero) / 200 ))
-      printf '%-8s %-16s %14d %14d %8.3f\n' "$name" "$1" "$ours" "$floor" "$(echo "$ours / $floor" | bc -l)"
+      printf '%-8s %-16s %14d %14d %8.3f\n' "$name" "$1" "$ours" "$floor" "$(awk -v a="$ours" -v b="$floor" 'BEGIN { print a / b }')"
     done
   done
 fi

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "component/component.h"
+#include "platform/errors.h"
+#include "platform/seeded_random.h"
 #include "platform/text.h"
 
 #ifdef _WIN32
@@ -19,14 +21,16 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: vexorin [-d|--digits N] [-n|--number S] [-H|--height PX] [--noise] [--seed MS]\n"
+    "usage: vexorin [-d|--digits N] [-n|--number S] [-H|--height PX] [--noise] [--seed N]\n"
     "               [-f|--format jpeg|pgm] [-o|--output FILE]\n"
     "Draws the picture of a number and prints the number.\n"
     "  -d, --digits N     draw a random number of N digits (1..9)\n"
     "  -n, --number S     show the number S instead\n"
     "  -H, --height PX    picture height in pixels (at least 20; default 30)\n"
     "      --noise        sprinkle speckle noise\n"
-    "      --seed MS      use MS (0..4294967295) for the clock's milliseconds: repeatable pictures\n"
+    "      --seed N       repeatable numbers and pictures, for tests and samples only (never a page):\n"
+    "                     N (0..4294967295) starts SplitMix64, which stands in for the system's\n"
+    "                     generator; each 32-bit draw is the low half of its next output\n"
     "  -f, --format F     jpeg (default) or pgm (the raw gray canvas)\n"
     "  -o, --output FILE  where to write the picture (default captcha.jpg); - sends the JPEG\n"
     "                     bytes to standard output and the number to standard error\n"
@@ -168,9 +172,17 @@ int main(int argc, char** argv) {
   Options o;
   const int parsed = Parse(argc, argv, o);
   if (parsed >= 0) return parsed;
-  if (o.hasSeed) platform::SetClockOverride(true, o.seed);
+  // The component draws its creation's number and picture seed, then --digits', from the stand-in.
+  platform::SeededRandomSource seeded(o.seed);
+  if (o.hasSeed) platform::InstallRandomSource(&seeded);
 
-  vexorin::VexorinComponent component;
+  std::unique_ptr<vexorin::VexorinComponent> created;
+  const HRESULT made = vexorin::Guarded([&] {
+    created = std::make_unique<vexorin::VexorinComponent>();
+    return S_OK;
+  });
+  if (FAILED(made)) return Failed("creating the component", made);
+  vexorin::VexorinComponent& component = *created;
   if (o.digits != 0) {
     LONG number = 0;
     const HRESULT hr = component.GenerateRnd(static_cast<LONG>(o.digits), &number);

@@ -42,7 +42,7 @@ endfunction()
 # One GoogleTest executable per unit, registered with ctest as one test.
 function(vexorin_add_test name)
   add_executable(${name} ${ARGN})
-  target_link_libraries(${name} PRIVATE vexorin_core GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE vexorin_core vexorin_seeded_random GTest::gtest GTest::gtest_main)
   vexorin_warnings(${name})
   add_test(NAME ${name} COMMAND ${name})
   vexorin_test_environment(${name})

@@ -62,19 +62,22 @@ CVexorin::~CVexorin() {
 HRESULT CVexorin::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  if (outer != nullptr) {
-    if (!IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
-    auto* aggregated = new (std::nothrow) AggregatedVexorin(outer);
-    if (aggregated == nullptr) return E_OUTOFMEMORY;
-    const HRESULT hr = aggregated->QueryInterface(iid, out);
-    if (FAILED(hr)) delete aggregated;
+  if (outer != nullptr && !IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+  // Construction throws the generator's failure: no object holds a number that did not come from it.
+  return vexorin::Guarded([&] {
+    if (outer != nullptr) {
+      auto* aggregated = new (std::nothrow) AggregatedVexorin(outer);
+      if (aggregated == nullptr) return E_OUTOFMEMORY;
+      const HRESULT hr = aggregated->QueryInterface(iid, out);
+      if (FAILED(hr)) delete aggregated;
+      return hr;
+    }
+    auto* object = new (std::nothrow) CVexorin(nullptr);  // constructs the state with its defaults
+    if (object == nullptr) return E_OUTOFMEMORY;
+    const HRESULT hr = object->InternalQueryInterface(iid, out);
+    if (FAILED(hr)) delete object;
     return hr;
-  }
-  auto* object = new (std::nothrow) CVexorin(nullptr);  // constructs the state with its defaults
-  if (object == nullptr) return E_OUTOFMEMORY;
-  const HRESULT hr = object->InternalQueryInterface(iid, out);
-  if (FAILED(hr)) delete object;
-  return hr;
+  });
 }
 
 HRESULT CVexorin::InternalQueryInterface(REFIID iid, void** out) {

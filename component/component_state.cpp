@@ -6,13 +6,16 @@
 
 #include "component/component.h"
 #include "platform/errors.h"
+#include "platform/random_source.h"
 #include "platform/text.h"
 
 namespace vexorin {
 
 VexorinComponent::VexorinComponent() {
   state_.DigitCount = 0;
-  GenerateRnd(8, &state_.NumberValue);
+  // Never an object whose number did not come from the generator: creation fails instead.
+  const HRESULT hr = GenerateRnd(8, &state_.NumberValue);
+  if (FAILED(hr)) throw CAtlException(hr);
   state_.Height = 30;
   state_.Noise = 0;
 }
@@ -21,21 +24,23 @@ HRESULT VexorinComponent::GenerateRnd(LONG adigits, LONG* pnumber) {
   return Guarded([&] {
     if (pnumber == nullptr) return E_POINTER;
     if (adigits == 0) return E_INVALIDARG;
-
-    platform::SeedRandom((platform::ClockMilliseconds() & 0xFFFFFFFFu) ^ 0x3C17u);
-    platform::SeedRandom(static_cast<unsigned int>(platform::Random()));
-
     if (adigits > 9) adigits = 9;
-    const auto a = static_cast<std::uint32_t>(platform::Random());
-    const auto b = static_cast<std::uint32_t>(platform::Random());
-    const std::uint32_t raw = (a << 16) ^ b;
     std::uint32_t modulus = 10;
     for (LONG i = 1; i < adigits; ++i) modulus *= 10;
 
-    const auto value = static_cast<LONG>(raw % modulus);
-    *pnumber = value;
+    // Both from the system's generator, the picture's seed after the number: a picture tells
+    // nothing about its number but the digits it shows, nor about any other picture.
+    std::uint32_t value = 0;
+    HRESULT hr = platform::SecureRandomBelow(modulus, value);
+    if (FAILED(hr)) return hr;
+    std::uint32_t pictureSeed = 0;
+    hr = platform::SecureRandomWord(pictureSeed);
+    if (FAILED(hr)) return hr;
+
+    platform::SeedRandom(pictureSeed);
+    *pnumber = static_cast<LONG>(value);
     state_.DigitCount = adigits;
-    state_.NumberValue = value;
+    state_.NumberValue = static_cast<LONG>(value);
     return S_OK;
   });
 }

@@ -129,15 +129,10 @@ namespace platform {
 // The code page of every BSTR <-> 8-bit conversion in the component.
 UINT ConversionCodePage();
 
-// The 15-bit generator: 0..32767, one state per thread, the classic sequence after Seed.
+// The 15-bit generator the pictures are drawn from: 0..32767, one state per thread, the classic
+// sequence after Seed. Predictable by design: GenerateRnd seeds it from the system's generator.
 void SeedRandom(unsigned int seed);
 int Random();
-
-// Millisecond part (0..999) of the current time, unless a test or the tool has fixed the reading.
-std::uint32_t ClockMilliseconds();
-// Fix the reading (the next ClockMilliseconds() calls return `ms`) or, with fixed = false, go back
-// to the real clock.
-void SetClockOverride(bool fixed, std::uint32_t ms);
 
 enum class TemporaryClaim { Claimed, NoName, NotOpened };
 using OpenCall = int (*)(const char* path, int flags, int permission);

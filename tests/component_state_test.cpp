@@ -1,10 +1,16 @@
 #include <climits>
 #include <cstdint>
+#include <cstring>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "component/component.h"
+#include "platform/errors.h"
+#include "platform/seeded_random.h"
 #include "test_support.h"
 
 using testing_support::Bstr;
@@ -13,10 +19,29 @@ using vexorin::VexorinComponent;
 
 namespace {
 
+// Gives the listed words in turn (little-endian), then fails with `failure`.
+class ScriptedSource final : public platform::RandomSource {
+ public:
+  explicit ScriptedSource(std::vector<std::uint32_t> words, HRESULT failure = E_UNEXPECTED)
+      : words_(std::move(words)), failure_(failure) {}
+  HRESULT Fill(void* out, std::size_t size) noexcept override {
+    if (size != 4 || next_ == words_.size()) return failure_;
+    const std::uint32_t w = words_[next_++];
+    const unsigned char bytes[4] = {static_cast<unsigned char>(w), static_cast<unsigned char>(w >> 8),
+                                    static_cast<unsigned char>(w >> 16), static_cast<unsigned char>(w >> 24)};
+    std::memcpy(out, bytes, 4);
+    return S_OK;
+  }
+  bool Exhausted() const { return next_ == words_.size(); }
+
+ private:
+  std::vector<std::uint32_t> words_;
+  std::size_t next_ = 0;
+  HRESULT failure_;
+};
+
 class ComponentStateTest : public ::testing::Test {
  protected:
-  void TearDown() override { platform::SetClockOverride(false, 0); }
-
   std::string NumberText() {
     platform::unique_bstr text;
     EXPECT_EQ(component.get_Number(text.put()), S_OK);
@@ -45,46 +70,112 @@ TEST_F(ComponentStateTest, FreshObjectHasItsDefaults) {
   EXPECT_EQ(NumberText().size(), 8u);
 }
 
-TEST_F(ComponentStateTest, GenerateRndFollowsTheSeedAndDrawOrder) {
-  // (clock milliseconds, digits asked) -> the number drawn and the digit count stored.
+TEST_F(ComponentStateTest, GenerateRndDrawsTheNumberThenThePictureSeedFromTheSource) {
+  // (words the source gives, digits asked) -> the number and digit count stored; the word after
+  // the number's seeds the picture's generator. Words at or above the largest multiple of the
+  // modulus below 2^32 are refused and drawn again, so that every number is equally likely.
   struct Case {
-    std::uint32_t ms;
+    std::vector<std::uint32_t> words;
     LONG digits;
     LONG storedDigits;
     LONG number;
   };
   const Case cases[] = {
-      {0, 1, 1, 1},           {999, 2, 2, 0},           {500, 6, 6, 787671},
-      {123, 8, 8, 60616841},  {77, 9, 9, 647989597},    {4294967295u, 12, 9, 137137375},
-      {3, -4, -4, 1},         {290, 6, 6, 788},
+      {{7, 99}, 1, 1, 7},
+      {{4294967295u, 4294967290u, 1234, 5}, 1, 1, 4},     // 2^32 - 6 and up are refused for 10
+      {{4294967289u, 5}, 1, 1, 9},                         // the largest word taken for 10
+      {{4200000000u, 123456789, 5}, 8, 8, 23456789},      // 4.2e9 = 42 x 10^8: refused
+      {{4199999999u, 5}, 8, 8, 99999999},
+      {{4000000000u, 4294967295u, 3999999999u, 77}, 9, 9, 999999999},  // 4e9 = 4 x 10^9: refused
+      {{788, 0}, 6, 6, 788},
+      {{987654321, 1}, 12, 9, 987654321},                  // more than 9 digits: 9
+      {{13, 2}, -4, -4, 3},                                // a negative count is stored, modulus 10
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "ms " << c.ms << " digits " << c.digits);
-    platform::SetClockOverride(true, c.ms);
+    SCOPED_TRACE(::testing::Message() << "digits " << c.digits << " first word " << c.words.front());
+    ScriptedSource source(c.words);
+    platform::ScopedRandomSource installed(source);
     LONG number = -1;
     ASSERT_EQ(component.GenerateRnd(c.digits, &number), S_OK);
     EXPECT_EQ(number, c.number);
     EXPECT_EQ(component.State().DigitCount, c.storedDigits);
     EXPECT_EQ(component.State().NumberValue, number);
+    EXPECT_TRUE(source.Exhausted()) << "the number and then exactly one picture seed";
+    const int drawn[] = {platform::Random(), platform::Random(), platform::Random()};
+    platform::SeedRandom(c.words.back());
+    for (int d : drawn) EXPECT_EQ(d, platform::Random()) << "the picture's generator seeded with the last word";
   }
 }
 
-TEST_F(ComponentStateTest, GenerateRndRefusesNullThenZero) {
-  const auto before = component.State();
-  EXPECT_EQ(component.GenerateRnd(0, nullptr), E_POINTER);  // the null test comes first
-  LONG number = 12345;
-  EXPECT_EQ(component.GenerateRnd(0, &number), E_INVALIDARG);
-  EXPECT_EQ(number, 12345);
-  EXPECT_EQ(component.State().DigitCount, before.DigitCount);
-  EXPECT_EQ(component.State().NumberValue, before.NumberValue);
+TEST_F(ComponentStateTest, AFailingSourceChangesNothing) {
+  const HRESULT failure = static_cast<HRESULT>(0xC0000001u | 0x10000000u);  // an NTSTATUS as HRESULT
+  auto known = Bstr(std::string("4711"));
+  ASSERT_EQ(component.put_Number(known.get()), S_OK);
+  // Failing at the number, at the picture's seed, and after 64 refused words in a row.
+  const std::vector<std::uint32_t> scripts[] = {{}, {12}, std::vector<std::uint32_t>(64, 0xFFFFFFFFu)};
+  for (const auto& words : scripts) {
+    SCOPED_TRACE(::testing::Message() << words.size() << " words before the failure");
+    ScriptedSource source(words, failure);
+    platform::ScopedRandomSource installed(source);
+    platform::SeedRandom(99);
+    LONG number = 12345;
+    const HRESULT hr = component.GenerateRnd(8, &number);
+    EXPECT_EQ(hr, words.size() == 64 ? E_FAIL : failure);
+    EXPECT_EQ(number, 12345);
+    EXPECT_EQ(component.State().DigitCount, 4);
+    EXPECT_EQ(component.State().NumberValue, 4711);
+    EXPECT_EQ(platform::Random(), static_cast<int>((99u * 214013u + 2531011u) >> 16 & 0x7FFF)) << "the picture's generator untouched";
+  }
+}
+
+TEST(ComponentCreationTest, FailsWhenTheSourceFails) {
+  const HRESULT failure = static_cast<HRESULT>(0xD0000001u);
+  ScriptedSource source({}, failure);
+  platform::ScopedRandomSource installed(source);
+  HRESULT caught = S_OK;
+  try {
+    VexorinComponent c;
+    ADD_FAILURE() << "created with number " << c.State().NumberValue;
+  } catch (const CAtlException& e) {
+    caught = e.m_hr;
+  }
+  EXPECT_EQ(caught, failure);
+}
+
+TEST_F(ComponentStateTest, TheSystemGeneratorGivesDistinctAndEvenNumbers) {
+  std::set<LONG> seen;
+  for (int i = 0; i < 1000; ++i) {
+    LONG number = -1;
+    ASSERT_EQ(component.GenerateRnd(8, &number), S_OK);
+    seen.insert(number);
+  }
+  EXPECT_GE(seen.size(), 995u) << "1000 calls in a tight loop";
+
+  // One digit over 100,000 draws: chi-square with 9 degrees of freedom, p = 10^-6.
+  constexpr int kDraws = 100000;
+  int counts[10] = {};
+  for (int i = 0; i < kDraws; ++i) {
+    LONG number = -1;
+    ASSERT_EQ(component.GenerateRnd(1, &number), S_OK);
+    ASSERT_GE(number, 0);
+    ASSERT_LE(number, 9);
+    ++counts[number];
+  }
+  double chiSquare = 0;
+  for (int count : counts) {
+    const double expected = kDraws / 10.0;
+    chiSquare += (count - expected) * (count - expected) / expected;
+  }
+  EXPECT_LT(chiSquare, 44.81);
 }
 
 TEST_F(ComponentStateTest, GenerateRndStaysInRangeForEveryDigitCount) {
+  platform::SeededRandomSource source(2718);
+  platform::ScopedRandomSource installed(source);
   for (LONG digits = 1; digits <= 12; ++digits) {
     long long limit = 1;
     for (LONG i = 0; i < (digits > 9 ? 9 : digits); ++i) limit *= 10;
-    for (std::uint32_t ms = 0; ms < 1000; ms += 37) {
-      platform::SetClockOverride(true, ms);
+    for (int draw = 0; draw < 30; ++draw) {
       LONG number = -1;
       ASSERT_EQ(component.GenerateRnd(digits, &number), S_OK);
       ASSERT_GE(number, 0);
@@ -135,7 +226,8 @@ TEST_F(ComponentStateTest, NumberPutRefusesEmptyAndNullWithoutChange) {
 }
 
 TEST_F(ComponentStateTest, NumberAfterGenerateRndIsZeroPadded) {
-  platform::SetClockOverride(true, 290);  // this reading draws 788 of six digits
+  ScriptedSource source({788, 0});
+  platform::ScopedRandomSource installed(source);
   LONG number = 0;
   ASSERT_EQ(component.GenerateRnd(6, &number), S_OK);
   EXPECT_EQ(number, 788);
@@ -143,7 +235,6 @@ TEST_F(ComponentStateTest, NumberAfterGenerateRndIsZeroPadded) {
 }
 
 TEST_F(ComponentStateTest, NumberWithNoDigitCountReadsPlainDecimal) {
-  platform::SetClockOverride(true, 10);
   LONG number = 0;
   ASSERT_EQ(component.GenerateRnd(-3, &number), S_OK);
   EXPECT_EQ(component.State().DigitCount, -3);
@@ -190,7 +281,6 @@ TEST_F(ComponentStateTest, WidthIsDigitsTimesHeightOverTwoWithoutOverflow) {
     EXPECT_EQ(component.GetWidth(&width), S_OK);
     EXPECT_EQ(width, c.width) << c.number << " at " << c.height;
   }
-  platform::SetClockOverride(true, 1);
   LONG number = 0;
   component.put_Height(30);
   ASSERT_EQ(component.GenerateRnd(-3, &number), S_OK);

@@ -14,6 +14,7 @@
 
 #include "component/component.h"
 #include "fuzz_support.h"
+#include "platform/seeded_random.h"
 #include "platform/text.h"
 
 namespace {
@@ -92,12 +93,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::int32_t noise = Take(data, size);
   const std::uint32_t seed = static_cast<std::uint32_t>(Take(data, size));
 
+  platform::SeededRandomSource source(seed);
+  const platform::ScopedRandomSource installed(source);
   vexorin::VexorinComponent c;
   // Reach any digit count (GenerateRnd stores negatives and caps at 9) and any number (put).
-  platform::SetClockOverride(true, seed);
   LONG drawn = 0;
   c.GenerateRnd(digits, &drawn);
-  platform::SetClockOverride(false, 0);
   if ((number & 1) != 0) {
     const std::string text = std::to_string(number >> 1);
     platform::unique_bstr value(platform::MakeBstr(text.c_str()));

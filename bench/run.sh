@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Every benchmark ratio in one run: time against the floors (picture_bench: render + encode, the
-# peer, SaveToFile; image_bytes_bench: GetImage with the temporary directory on the disk and on
+# peer, SaveToFile; number_bench: GenerateRnd; image_bytes_bench: GetImage with the temporary directory on the disk and on
 # tmpfs) and instruction counts under callgrind (GetImage and render + encode against their floors).
 #   bench/run.sh [build/native]
 set -euo pipefail
@@ -10,6 +10,10 @@ pin() { if command -v taskset >/dev/null; then taskset -c 1 "$@"; else "$@"; fi;
 
 echo "== time: picture (render + encode, SaveToFile, the peer)"
 pin "$build/bench/picture_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true | sed -n '/^size /,$p'
+echo "== time: GenerateRnd (number and picture seed from the system's generator) against one bare getrandom"
+pin "$build/bench/number_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true 2>/dev/null |
+  awk '/_median/ { sub(/_median/, "", $1); t[$1] = $4; order[++n] = $1 }
+       END { for (i = 1; i <= n; ++i) printf "%-22s %8.0f ns CPU %6.2f x floor\n", order[i], t[order[i]], t[order[i]] / t["BM_FloorGetrandom"] }'
 for dir in /tmp /dev/shm; do
   [ -d "$dir" ] || continue
   echo "== time: GetImage, temporary directory $dir ($(stat -f -c %T "$dir"))"

@@ -32,6 +32,9 @@ run --seed 4000000000 -d 6 --noise -H 44 -o b.jpg >b.txt 2>/dev/null
 check "same seed, same number" cmp -s a.txt b.txt
 check "same seed, same bytes" cmp -s a.jpg b.jpg
 check "six digits" grep -Eqx '[0-9]{6}' <(tr -d '\r' < a.txt)
+run --seed 4000000001 -d 6 --noise -H 44 -o c.jpg >c.txt 2>/dev/null
+check "another seed, another number" bash -c "! cmp -s a.txt c.txt"
+check "another seed, another picture" bash -c "! cmp -s a.jpg c.jpg"
 
 check "number option is shown as given" test "$(run -n 0042 --seed 1 -o n.jpg 2>/dev/null | tr -d '\r')" = 0042
 check "pgm output" test "$(status_of -n 123 -H 20 -f pgm -o p.pgm)" = 0

@@ -2,10 +2,9 @@
 // A plain object whose methods return HRESULTs and never let an exception out.
 #pragma once
 
-#include <cstddef>
-#include <memory>
-
+#include "component/picture.h"
 #include "platform/platform.h"
+#include "support/alarm.h"
 
 namespace vexorin {
 
@@ -16,22 +15,6 @@ struct ComponentState {
   LONG DigitCount = 0;
   LONG NumberValue = 0;
   LONG Noise = 0;
-};
-
-// Pictures of more pixels than this are refused before anything is allocated or written.
-constexpr std::size_t kMaxPicturePixels = std::size_t{1} << 30;
-
-// The picture's size, worked out once per call and handed down to everything that draws or encodes.
-struct PictureSize {
-  LONG width = 0;
-  LONG height = 0;
-  std::size_t bytes = 0;  // width x height gray bytes
-};
-
-// A gray canvas of the picture, owned by whoever asked for it.
-struct Canvas {
-  PictureSize size;
-  std::unique_ptr<BYTE[]> pixels;
 };
 
 class VexorinComponent {
@@ -72,9 +55,13 @@ class VexorinComponent {
   ComponentState state_;
 };
 
+// The HRESULT of a file alarm's kind: opening 0x8007006E, reading 0x8007001E, writing 0x8007001D,
+// else E_FAIL.
+HRESULT FileAlarmHresult(support::FileAlarmKind kind) noexcept;
+
 // Turns the exception in flight into the HRESULT a method returns; call only inside a catch block.
 // CAtlException gives its code, std::bad_alloc E_OUTOFMEMORY, a file alarm the code of its kind
-// (opening 0x8007006E, reading 0x8007001E, writing 0x8007001D, else E_FAIL), anything else E_FAIL.
+// (FileAlarmHresult), anything else E_FAIL.
 HRESULT HresultFromCurrentException() noexcept;
 
 // Every entry point that must not throw runs its body through this: the exception in flight

@@ -10,7 +10,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
-#include "component/component.h"
+#include "component/picture.h"
 
 namespace vexorin {
 
@@ -163,34 +163,6 @@ HRESULT EncodeJpeg(const BYTE* canvas, LONG width, LONG height, LONG quality, Jp
   out.data = std::move(buffer);
   out.size = size;
   return S_OK;
-}
-
-HRESULT VexorinComponent::EncodePicture(JpegBytes& jpeg) {
-  Canvas canvas;
-  const HRESULT rendered = Render(canvas);
-  if (FAILED(rendered)) return rendered;
-  return EncodeJpeg(canvas.pixels.get(), canvas.size.width, canvas.size.height, 100, jpeg);
-}
-
-HRESULT VexorinComponent::SaveToFile(BSTR filePath) {
-  return Guarded([&] {
-    const UINT length = SysStringLen(filePath);
-    if (length == 0) return E_INVALIDARG;
-    // Refused before anything is drawn: a name the file system would read otherwise than given.
-    if (!platform::IsExactFileName(filePath, length)) return E_INVALIDARG;
-    // Everything that can fail before the file is touched comes first: a failure there leaves an
-    // existing file as it was.
-    JpegBytes jpeg;
-    HRESULT hr = EncodePicture(jpeg);
-    if (FAILED(hr)) return hr;
-    platform::unique_file file;
-    hr = platform::OpenOutputFile(filePath, file.put());
-    if (FAILED(hr)) return hr;
-    const bool written = std::fwrite(jpeg.data.get(), 1, jpeg.size, file.get()) == jpeg.size;
-    // A close that fails has lost buffered bytes: the file is not the picture.
-    const bool closed = std::fclose(file.release()) == 0;
-    return written && closed ? S_OK : E_FAIL;
-  });
 }
 
 }  // namespace vexorin

@@ -1,10 +1,7 @@
 #include "component/renderer.h"
 
 #include <cmath>
-#include <cstring>
-#include <new>
 
-#include "component/component.h"
 #include "component/trig.h"
 
 namespace vexorin {
@@ -33,21 +30,6 @@ const GlyphStroke DigitGlyphTable[10][kGlyphSlots] = {
     {{0, 16, 4, 16, 0}, {0, 4, 0, 8, 0}, {8, 4, 8, 12, 0}, {4, 4, -kQuarter, kQuarter, 4},
      {4, 8, kQuarter, kThreeQuarters, 4}, {4, 12, kQuarter, kHalf, 4}},
 };
-
-HRESULT VexorinComponent::RenderImage(BYTE* canvas, const PictureSize& size) {
-  if (canvas == nullptr) return E_POINTER;
-  std::memset(canvas, 255, size.bytes);
-  DrawNumber(canvas, size.width, size.height, state_.DigitCount, state_.NumberValue);
-  if (state_.Noise != 0) AddNoise(canvas, size.width, size.height);
-  return S_OK;
-}
-
-HRESULT VexorinComponent::Render(Canvas& canvas) {
-  const HRESULT measured = MeasurePicture(canvas.size);
-  if (FAILED(measured)) return measured;
-  canvas.pixels.reset(new (std::nothrow) BYTE[canvas.size.bytes]);
-  return RenderImage(canvas.pixels.get(), canvas.size);
-}
 
 void DrawNumber(BYTE* canvas, LONG width, LONG height, LONG digitCount, LONG number) {
   LONG place = 10;

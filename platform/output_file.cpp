@@ -1,10 +1,9 @@
-#include <cstdio>
-#include <string>
 
 #ifdef _WIN32
 #include <io.h>
 #endif
 
+#include "platform/file_calls.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -24,31 +23,21 @@ bool IsExactFileName(const OLECHAR* name, UINT length) {
   return true;
 }
 
-#ifdef _WIN32
 // Narrowing the name would apply best-fit mappings (full-width dots and backslashes become "..\")
 // and cut at a NUL: on Windows the file is opened by the caller's own UTF-16 text instead.
-HRESULT OpenOutputFile(const OLECHAR* name, std::FILE** file) {
-  *file = _wfopen(name, L"wb");
-  if (*file == nullptr) return E_FAIL;
+HRESULT OpenOutputFile(const OLECHAR* name, int* handle) {
+  const FileCalls& io = ActiveFileCalls();
+  *handle = io.createOutput(name);
+  if (*handle == -1) return E_FAIL;
+#ifdef _WIN32
   // NUL, CON, COM1, "dir\nul.jpg"... open fine and swallow the picture.
-  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(*file)));
-  if (GetFileType(handle) != FILE_TYPE_DISK) {
-    std::fclose(*file);
-    *file = nullptr;
+  if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(*handle))) != FILE_TYPE_DISK) {
+    io.close(*handle);
+    *handle = -1;
     return E_INVALIDARG;
   }
+#endif
   return S_OK;
 }
-#else
-HRESULT OpenOutputFile(const OLECHAR* name, std::FILE** file) {
-  *file = nullptr;
-  const int needed = WideCharToMultiByte(CP_UTF8, 0, name, -1, nullptr, 0, nullptr, nullptr);
-  if (needed <= 0) return E_FAIL;
-  std::string path(static_cast<std::size_t>(needed), '\0');
-  if (WideCharToMultiByte(CP_UTF8, 0, name, -1, &path[0], needed, nullptr, nullptr) != needed) return E_FAIL;
-  *file = std::fopen(path.c_str(), "wb");
-  return *file != nullptr ? S_OK : E_FAIL;
-}
-#endif
 
 }  // namespace platform

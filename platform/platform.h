@@ -149,9 +149,10 @@ void DiscardTemporaryFile(const char* name);
 // A file name the system will read exactly as given: no NUL among its `length` units and no
 // unpaired surrogate.
 bool IsExactFileName(const OLECHAR* name, UINT length);
-// Opens the name for writing, creating or emptying the file: on Windows by its exact UTF-16 text,
-// elsewhere by its UTF-8 form. E_FAIL when it cannot be opened; E_INVALIDARG (and closed again)
-// when it names no disk file but a device such as NUL or COM1, on Windows.
-HRESULT OpenOutputFile(const OLECHAR* name, std::FILE** file);
+// Opens the name for writing through the active file calls, creating or emptying the file: on
+// Windows by its exact UTF-16 text, elsewhere by its UTF-8 form. E_FAIL when it cannot be opened;
+// E_INVALIDARG (and closed again) when it names no disk file but a device such as NUL or COM1, on
+// Windows.
+HRESULT OpenOutputFile(const OLECHAR* name, int* handle);
 
 }  // namespace platform

@@ -1,6 +1,5 @@
 #include "support/file_stream.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -11,17 +10,10 @@
 
 namespace support {
 
+using platform::ActiveFileCalls;
+using platform::FileCalls;
+
 namespace {
-
-const FileCalls kRuntimeCalls = {
-    [](const char* path, int flags, int permission) { return _open(path, flags, permission); },
-    [](int handle, void* buffer, unsigned int count) { return _read(handle, buffer, count); },
-    [](int handle, long offset, int origin) { return _lseek(handle, offset, origin); },
-    [](int handle) { return _close(handle); },
-    [](int handle, const void* buffer, unsigned int count) { return _write(handle, buffer, count); },
-};
-
-std::atomic<const FileCalls*> activeCalls{&kRuntimeCalls};
 
 constexpr int kPermission = _S_IREAD | _S_IWRITE;
 
@@ -29,10 +21,6 @@ constexpr int kPermission = _S_IREAD | _S_IWRITE;
 void CloseQuietly(int handle) { ActiveFileCalls().close(handle); }
 
 }  // namespace
-
-const FileCalls& RuntimeFileCalls() { return kRuntimeCalls; }
-const FileCalls& ActiveFileCalls() { return *activeCalls.load(); }
-void SetFileCalls(const FileCalls* calls) { activeCalls.store(calls != nullptr ? calls : &kRuntimeCalls); }
 
 int XOpenFile(const char* path, std::uint16_t mode, std::int32_t* position) {
   const FileCalls& io = ActiveFileCalls();
@@ -125,6 +113,28 @@ int XInStream::ReadByteSlow() {
   return static_cast<int>(current_);
 }
 
+XInStream& XInStream::ReadBlock(std::uint8_t* destination, std::int32_t n) {
+  if (n > 0 && pending_ != 0) {  // the byte BeginStrict looked ahead at
+    *destination++ = static_cast<std::uint8_t>(current_);
+    pending_ = 0;
+    --n;
+  }
+  if (n > 0 && pos_ < fill_) {
+    const std::int32_t take = fill_ - pos_ < n ? fill_ - pos_ : n;
+    std::memcpy(destination, buffer_.get() + pos_, static_cast<std::size_t>(take));
+    pos_ += take;
+    destination += take;
+    n -= take;
+  }
+  while (n > 0) {
+    const std::int32_t got = ReadSource(destination, n);
+    if (got <= 0) throw XFileAlarm(FileAlarmKind::BlockRead, nullptr);
+    destination += got;
+    n -= got;
+  }
+  return *this;
+}
+
 XInStream& XInStream::BeginStrict() {
   if (strictDepth_ == 0) {
     if (fill_ != 0) {
@@ -154,6 +164,16 @@ XInStream& XInStream::EndStrict() {
 
 XFileInStream::XFileInStream(const char* path, std::int32_t bufferSize)
     : handle_(XOpenFile(path, OpenRead)), uncaught_(std::uncaught_exceptions()) {
+  try {
+    SetUpBuffer(bufferSize);
+  } catch (...) {
+    CloseQuietly(handle_);
+    throw;
+  }
+}
+
+XFileInStream::XFileInStream(AdoptedHandle adopted, std::int32_t bufferSize)
+    : handle_(adopted.handle), uncaught_(std::uncaught_exceptions()) {
   try {
     SetUpBuffer(bufferSize);
   } catch (...) {

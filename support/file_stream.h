@@ -6,22 +6,10 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/file_calls.h"
 #include "support/alarm.h"
 
 namespace support {
-
-// The runtime's file calls, replaceable so that tests can make any of them fail.
-struct FileCalls {
-  int (*open)(const char* path, int flags, int permission);
-  int (*read)(int handle, void* buffer, unsigned int count);
-  long (*lseek)(int handle, long offset, int origin);
-  int (*close)(int handle);
-  int (*write)(int handle, const void* buffer, unsigned int count);
-};
-const FileCalls& RuntimeFileCalls();
-const FileCalls& ActiveFileCalls();
-// Installs `calls` (kept by pointer, so it must outlive its use); null restores the runtime's.
-void SetFileCalls(const FileCalls* calls);
 
 enum OpenMode : std::uint16_t {
   OpenExisting = 1,
@@ -61,6 +49,9 @@ class XInStream {
     if (slow >= 0) b = static_cast<std::uint8_t>(slow);
     return *this;
   }
+  // Exactly `n` bytes into `destination`: what the buffer holds, then straight from the source, with
+  // no copy through the buffer. A source that runs dry first raises the block-read alarm.
+  XInStream& ReadBlock(std::uint8_t* destination, std::int32_t n);
   int good() const { return good_; }
   XInStream& BeginStrict();
   XInStream& EndStrict();
@@ -87,10 +78,17 @@ class XInStream {
   std::int32_t pending_ = 0;
 };
 
+// A handle opened elsewhere, handed over to a stream that closes it.
+struct AdoptedHandle {
+  int handle;
+};
+
 class XFileInStream : public XInStream {
  public:
   // Opens `path` for reading (never creating), then sets up a buffer of `bufferSize` bytes.
   XFileInStream(const char* path, std::int32_t bufferSize);
+  // Reads from a handle opened elsewhere (a temporary file claimed under a fresh name) and closes it.
+  XFileInStream(AdoptedHandle adopted, std::int32_t bufferSize);
   std::int32_t ReadSource(std::uint8_t* destination, std::int32_t n) override;
   void SeekSource(std::int32_t offset) override;
   // Closes the handle; raises "Unable to close file" unless another exception is already passing,

@@ -46,36 +46,37 @@ struct Faults {
 };
 Faults faults;
 
-const support::FileCalls kCountingCalls = {
+const platform::FileCalls kCountingCalls = {
     [](const char* p, int f, int perm) {
-      return faults.Fail(Call::Open, faults.opens) ? -1 : support::RuntimeFileCalls().open(p, f, perm);
+      return faults.Fail(Call::Open, faults.opens) ? -1 : platform::RuntimeFileCalls().open(p, f, perm);
     },
     [](int h, void* b, unsigned n) {
-      return faults.Fail(Call::Read, faults.reads) ? -1 : support::RuntimeFileCalls().read(h, b, n);
+      return faults.Fail(Call::Read, faults.reads) ? -1 : platform::RuntimeFileCalls().read(h, b, n);
     },
     [](int h, long o, int w) {
-      return faults.Fail(Call::Lseek, faults.lseeks) ? -1L : support::RuntimeFileCalls().lseek(h, o, w);
+      return faults.Fail(Call::Lseek, faults.lseeks) ? -1L : platform::RuntimeFileCalls().lseek(h, o, w);
     },
     [](int h) {
-      const int r = support::RuntimeFileCalls().close(h);  // really close, then report failure
+      const int r = platform::RuntimeFileCalls().close(h);  // really close, then report failure
       return faults.Fail(Call::Close, faults.closes) ? -1 : r;
     },
     [](int h, const void* b, unsigned n) {
       // A short write: one byte less than asked.
-      if (faults.Fail(Call::Write, faults.writes)) return n > 0 ? support::RuntimeFileCalls().write(h, b, n - 1) : -1;
-      return support::RuntimeFileCalls().write(h, b, n);
+      if (faults.Fail(Call::Write, faults.writes)) return n > 0 ? platform::RuntimeFileCalls().write(h, b, n - 1) : -1;
+      return platform::RuntimeFileCalls().write(h, b, n);
     },
+    [](const OLECHAR* p) { return platform::RuntimeFileCalls().createOutput(p); },
 };
 
 class FileStreamTest : public ::testing::Test {
  protected:
   void SetUp() override {
     faults = Faults();
-    support::SetFileCalls(&kCountingCalls);
+    platform::SetFileCalls(&kCountingCalls);
     descriptors = testing_support::OpenFileHandles();
   }
   void TearDown() override {
-    support::SetFileCalls(nullptr);
+    platform::SetFileCalls(nullptr);
     EXPECT_EQ(testing_support::OpenFileHandles(), descriptors) << "a handle was left open";
   }
 
@@ -110,6 +111,44 @@ TEST_F(FileStreamTest, DeliversEveryByteInOrderThenRunsDry) {
     std::uint8_t untouched = 0x5A;
     EXPECT_EQ(s.ReadByte(untouched).good(), 0);  // stays dry, and leaves the byte alone
     EXPECT_EQ(untouched, 0x5A);
+  }
+}
+
+TEST_F(FileStreamTest, ReadBlockTakesTheBufferThenReadsStraightFromTheSource) {
+  // (buffer size, bytes read one at a time first, lookahead by BeginStrict, block size) -> the
+  // block is the file's next bytes; a file shorter than the block raises the block-read alarm.
+  const Bytes content = Pattern(100);
+  const std::string path = dir.File("block.bin");
+  WriteFile(path, content);
+  struct Case {
+    std::int32_t buffer;
+    int singles;
+    bool lookahead;
+    std::int32_t block;
+  };
+  const Case cases[] = {{0, 0, false, 100}, {0, 3, true, 97}, {8, 3, false, 90}, {8, 8, true, 92},
+                        {8192, 1, false, 99}, {0, 0, false, 101}, {16, 5, true, 96}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "buffer " << c.buffer << " singles " << c.singles << " block " << c.block);
+    const int fd = platform::RuntimeFileCalls().open(path.c_str(), _O_RDONLY | _O_BINARY, 0);
+    ASSERT_NE(fd, -1);
+    XFileInStream s(support::AdoptedHandle{fd}, c.buffer);
+    std::uint8_t b = 0;
+    for (int i = 0; i < c.singles; ++i) ASSERT_TRUE(s.ReadByte(b).good());
+    if (c.lookahead) s.BeginStrict();
+    Bytes block(static_cast<std::size_t>(c.block));
+    const auto from = content.begin() + c.singles;
+    if (c.singles + c.block > static_cast<std::int32_t>(content.size())) {
+      try {
+        s.ReadBlock(block.data(), c.block);
+        ADD_FAILURE() << "no alarm";
+      } catch (const XFileAlarm& a) {
+        EXPECT_EQ(a.kind, support::FileAlarmKind::BlockRead);
+      }
+      continue;
+    }
+    s.ReadBlock(block.data(), c.block);
+    EXPECT_EQ(block, Bytes(from, from + c.block));
   }
 }
 
@@ -329,11 +368,11 @@ TEST_F(FileStreamTest, CloseFailureWhileAnotherAlarmPassesDoesNotEndTheProcess) 
   // And with the close failing during that unwinding: the second failure is dropped.
   struct Both {
     static int read(int, void*, unsigned) { return -1; }
-    static int close(int h) { support::RuntimeFileCalls().close(h); return -1; }
+    static int close(int h) { platform::RuntimeFileCalls().close(h); return -1; }
   };
-  const support::FileCalls both = {kCountingCalls.open, Both::read, kCountingCalls.lseek, Both::close,
-                                   kCountingCalls.write};
-  support::SetFileCalls(&both);
+  const platform::FileCalls both = {kCountingCalls.open, Both::read, kCountingCalls.lseek, Both::close,
+                                    kCountingCalls.write, kCountingCalls.createOutput};
+  platform::SetFileCalls(&both);
   try {
     XFileInStream s(path.c_str(), 4);
     std::uint8_t b;
@@ -342,7 +381,7 @@ TEST_F(FileStreamTest, CloseFailureWhileAnotherAlarmPassesDoesNotEndTheProcess) 
   } catch (const XFileAlarm& a) {
     EXPECT_STREQ(a.message, "Unable to read file");
   }
-  support::SetFileCalls(&kCountingCalls);
+  platform::SetFileCalls(&kCountingCalls);
 }
 
 TEST(AlarmTest, CopiesOwnTheirDetail) {

@@ -71,7 +71,7 @@ class ImageBytesTest : public ::testing::Test {
   void TearDown() override {
     VariantClear(&image);
     tmp.reset();
-    support::SetFileCalls(nullptr);
+    platform::SetFileCalls(nullptr);
     EXPECT_EQ(testing_support::OpenFileHandles(), descriptors) << "a handle was left open";
   }
   void SetState(const char* number, LONG height, LONG noise) {
@@ -194,21 +194,22 @@ TEST_F(ImageBytesTest, NoUsableTemporaryDirectory) {
 struct StreamFault {
   static int failingCall;  // 0 open, 1 read, 2 close
   static int open(const char* p, int f, int m) {
-    return failingCall == 0 ? -1 : support::RuntimeFileCalls().open(p, f, m);
+    return failingCall == 0 ? -1 : platform::RuntimeFileCalls().open(p, f, m);
   }
   static int read(int h, void* b, unsigned n) {
-    return failingCall == 1 ? -1 : support::RuntimeFileCalls().read(h, b, n);
+    return failingCall == 1 ? -1 : platform::RuntimeFileCalls().read(h, b, n);
   }
   static int close(int h) {
-    const int r = support::RuntimeFileCalls().close(h);
+    const int r = platform::RuntimeFileCalls().close(h);
     return failingCall == 2 ? -1 : r;
   }
 };
 int StreamFault::failingCall = -1;
 
 TEST_F(ImageBytesTest, StreamFailuresGiveTheirCodesAndLeaveNothing) {
-  const support::FileCalls faulty = {StreamFault::open, StreamFault::read, support::RuntimeFileCalls().lseek,
-                                     StreamFault::close, support::RuntimeFileCalls().write};
+  const platform::FileCalls faulty = {StreamFault::open, StreamFault::read, platform::RuntimeFileCalls().lseek,
+                                      StreamFault::close, platform::RuntimeFileCalls().write,
+                                      platform::RuntimeFileCalls().createOutput};
   const struct {
     int call;
     HRESULT expected;
@@ -216,9 +217,9 @@ TEST_F(ImageBytesTest, StreamFailuresGiveTheirCodesAndLeaveNothing) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.call);
     StreamFault::failingCall = c.call;
-    support::SetFileCalls(&faulty);
+    platform::SetFileCalls(&faulty);
     EXPECT_EQ(component.GetImage(Emptied(image)), c.expected);
-    support::SetFileCalls(nullptr);
+    platform::SetFileCalls(nullptr);
     EXPECT_EQ(image.vt, VT_EMPTY);
     EXPECT_EQ(Leftovers(), 0u);
   }

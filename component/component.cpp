@@ -1,13 +1,22 @@
+// VexorinComponent: its state, every member and the guard that turns exceptions into HRESULTs.
+// The drawing, the encoding and the temporary file are free functions of their own modules.
+#include "component/component.h"
+
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <string>
 
-#include "component/component.h"
+#include "component/jpeg_output.h"
+#include "component/renderer.h"
+#include "component/temporary_file.h"
 #include "platform/errors.h"
+#include "platform/file_calls.h"
 #include "platform/random_source.h"
 #include "platform/text.h"
+#include "support/alarm.h"
 
 namespace vexorin {
 
@@ -120,6 +129,101 @@ HRESULT VexorinComponent::MeasurePicture(PictureSize& size) const {
   size.height = height;
   size.bytes = static_cast<std::size_t>(pixels);
   return S_OK;
+}
+
+HRESULT VexorinComponent::RenderImage(BYTE* canvas, const PictureSize& size) {
+  if (canvas == nullptr) return E_POINTER;
+  std::memset(canvas, 255, size.bytes);
+  DrawNumber(canvas, size.width, size.height, state_.DigitCount, state_.NumberValue);
+  if (state_.Noise != 0) AddNoise(canvas, size.width, size.height);
+  return S_OK;
+}
+
+HRESULT VexorinComponent::Render(Canvas& canvas) {
+  const HRESULT measured = MeasurePicture(canvas.size);
+  if (FAILED(measured)) return measured;
+  canvas.pixels.reset(new (std::nothrow) BYTE[canvas.size.bytes]);
+  return RenderImage(canvas.pixels.get(), canvas.size);
+}
+
+HRESULT VexorinComponent::EncodePicture(JpegBytes& jpeg) {
+  Canvas canvas;
+  const HRESULT rendered = Render(canvas);
+  if (FAILED(rendered)) return rendered;
+  return EncodeJpeg(canvas.pixels.get(), canvas.size.width, canvas.size.height, 100, jpeg);
+}
+
+HRESULT VexorinComponent::SaveToFile(BSTR filePath) {
+  return Guarded([&] {
+    const UINT length = SysStringLen(filePath);
+    if (length == 0) return E_INVALIDARG;
+    // Refused before anything is drawn: a name the file system would read otherwise than given.
+    if (!platform::IsExactFileName(filePath, length)) return E_INVALIDARG;
+    // Everything that can fail before the file is touched comes first: a failure there leaves an
+    // existing file as it was.
+    JpegBytes jpeg;
+    HRESULT hr = EncodePicture(jpeg);
+    if (FAILED(hr)) return hr;
+    int handle = -1;
+    hr = platform::OpenOutputFile(filePath, &handle);
+    if (FAILED(hr)) return hr;
+    const bool written = platform::WriteWhole(handle, jpeg.data.get(), jpeg.size);
+    // A close that fails may have lost bytes: the file is not the picture.
+    const bool closed = platform::ActiveFileCalls().close(handle) == 0;
+    return written && closed ? S_OK : E_FAIL;
+  });
+}
+
+HRESULT VexorinComponent::GetImage(VARIANT* retVal) {
+  return Guarded([&] {
+    if (retVal == nullptr) return E_POINTER;
+    VariantInit(retVal);  // an [out] VARIANT: written, never read or cleared
+    // The same picture SaveToFile writes.
+    platform::unique_safearray array;
+    {
+      JpegBytes jpeg;
+      const HRESULT hr = EncodePicture(jpeg);
+      if (FAILED(hr)) return hr;
+      const HRESULT passed = BytesThroughTemporaryFile(jpeg, array);
+      if (FAILED(passed)) return passed;
+    }
+    retVal->vt = VT_ARRAY | VT_UI1;
+    retVal->parray = array.release();
+    return S_OK;
+  });
+}
+
+namespace {
+constexpr HRESULT kOpenFailed = static_cast<HRESULT>(0x8007006Eu);   // ERROR_OPEN_FAILED
+constexpr HRESULT kReadFault = static_cast<HRESULT>(0x8007001Eu);    // ERROR_READ_FAULT
+constexpr HRESULT kWriteFault = static_cast<HRESULT>(0x8007001Du);   // ERROR_WRITE_FAULT
+}  // namespace
+
+HRESULT FileAlarmHresult(support::FileAlarmKind kind) noexcept {
+  switch (kind) {
+    case support::FileAlarmKind::Open:
+    case support::FileAlarmKind::Create: return kOpenFailed;
+    case support::FileAlarmKind::Read:
+    case support::FileAlarmKind::BlockRead: return kReadFault;
+    case support::FileAlarmKind::Write: return kWriteFault;
+    case support::FileAlarmKind::Seek:
+    case support::FileAlarmKind::Close: return E_FAIL;
+  }
+  return E_FAIL;
+}
+
+HRESULT HresultFromCurrentException() noexcept {
+  try {
+    throw;
+  } catch (const CAtlException& e) {
+    return FAILED(e.m_hr) ? e.m_hr : E_FAIL;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (const support::XFileAlarm& alarm) {
+    return FileAlarmHresult(alarm.kind);
+  } catch (...) {
+    return E_FAIL;
+  }
 }
 
 }  // namespace vexorin

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "tests/safearray_queries.h"
 
 namespace {
 

@@ -13,11 +13,6 @@
 #include "platform/seeded_random.h"
 #include "platform/text.h"
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 namespace {
 
 constexpr const char* kUsage =
@@ -156,9 +151,7 @@ int WriteJpegToStdout(vexorin::VexorinComponent& component) {
   const platform::safearray_access access(array);
   if (FAILED(access.result())) return Failed("reading the picture", access.result());
   const std::size_t size = array->rgsabound[0].cElements;
-#ifdef _WIN32
-  _setmode(_fileno(stdout), _O_BINARY);
-#endif
+  platform::SetBinaryMode(stdout);
   if (std::fwrite(access.data(), 1, size, stdout) != size || std::fflush(stdout) != 0) {
     std::fprintf(stderr, "vexorin: cannot write the picture to standard output\n");
     return 1;

@@ -6,11 +6,30 @@
 
 namespace vexorin {
 
+// Every picture depends on these values exactly, to the last digit: change one and every stored
+// canvas, sample and cross-build comparison changes with it.
 namespace {
+// Arc angles, with pi shortened as the glyph table has always had it.
 constexpr double kQuarter = 1.57079632675;
 constexpr double kHalf = 3.1415926535;
 constexpr double kThreeQuarters = 4.71238898025;
 constexpr double kFull = 6.283185307;
+// A digit's size: (a draw of 0..99 + kScaleBase) x height / kScaleDivisor, in whole units, x kScaleFactor.
+constexpr long long kScaleBase = 1950;
+constexpr long long kScaleDivisor = 2000;
+constexpr double kScaleFactor = 0.95;
+// Digit i starts at height x kAdvance x i x 0.5 + kLeftMargin pixels.
+constexpr double kAdvance = 0.98;
+constexpr double kLeftMargin = 2.0;
+// Slant per glyph unit of height: a draw of 0..199, less 100, times this.
+constexpr double kSlantStep = 0.00125;
+// Glyph units to pixels per unit of scale.
+constexpr double kUnit = 0.05;
+// Every glyph starts this many pixels below the top.
+constexpr double kTopMargin = 3.0;
+// 1 / (2 pi): an arc is plotted in r x 6 steps per full turn.
+constexpr double kInverseTurn = 0.15915494309644432;
+constexpr double kArcStepsPerRadius = 6.0;
 }  // namespace
 
 // Unlisted slots are zero: the terminator.
@@ -50,22 +69,22 @@ void DrawNumber(BYTE* canvas, LONG width, LONG height, LONG digitCount, LONG num
 void DrawDigit(BYTE* canvas, LONG width, LONG height, LONG index, LONG digit) {
   const int r1 = platform::Random();
   const double scale =
-      static_cast<double>((static_cast<long long>(r1 % 100 + 1950) * height) / 2000) * 0.95;
-  const double left = height * 0.98 * index * 0.5 + 2.0;
+      static_cast<double>((static_cast<long long>(r1 % 100 + kScaleBase) * height) / kScaleDivisor) * kScaleFactor;
+  const double left = height * kAdvance * index * 0.5 + kLeftMargin;
   const int r2 = platform::Random();
-  const double slant = ((r2 % 200) - 100) * 0.00125;
+  const double slant = ((r2 % 200) - 100) * kSlantStep;
   // The draws above happen for every digit; only the glyph lookup needs a digit of 0..9.
   if (digit < 0 || digit > 9) return;
 
   for (const GlyphStroke& s : DigitGlyphTable[digit]) {
     if (s.x == 0 && s.y == 0 && s.p1 == 0.0 && s.p2 == 0.0) break;
-    const double px = (s.x * scale) * 0.05 + left + s.y * slant;
-    const double py = (s.y * scale) * 0.05 + 3.0;
+    const double px = (s.x * scale) * kUnit + left + s.y * slant;
+    const double py = (s.y * scale) * kUnit + kTopMargin;
     if (s.radius != 0) {
-      DrawArc(canvas, width, height, px, py, (s.radius * scale) * 0.05, s.p1, s.p2);
+      DrawArc(canvas, width, height, px, py, (s.radius * scale) * kUnit, s.p1, s.p2);
     } else {
-      DrawLine(canvas, width, height, px, py, (scale * s.p1) * 0.05 + left + slant * s.p2,
-               (scale * s.p2) * 0.05 + 3.0);
+      DrawLine(canvas, width, height, px, py, (scale * s.p1) * kUnit + left + slant * s.p2,
+               (scale * s.p2) * kUnit + kTopMargin);
     }
   }
 }
@@ -86,7 +105,7 @@ void DrawLine(BYTE* canvas, LONG width, LONG height, double x0, double y0, doubl
 
 void DrawArc(BYTE* canvas, LONG width, LONG height, double cx, double cy, double r, double a0,
              double a1) {
-  const double step = (a1 - a0) / ((a1 - a0) * 0.15915494309644432 * (r * 6.0));
+  const double step = (a1 - a0) / ((a1 - a0) * kInverseTurn * (r * kArcStepsPerRadius));
   if (!(step > 0.0)) {
     // Only a degenerate radius gets here; one point, as the loop below would plot.
     if (a0 < a1) {

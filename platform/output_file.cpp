@@ -1,5 +1,6 @@
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
 #endif
 
@@ -38,6 +39,14 @@ HRESULT OpenOutputFile(const OLECHAR* name, int* handle) {
   }
 #endif
   return S_OK;
+}
+
+void SetBinaryMode(std::FILE* stream) {
+#ifdef _WIN32
+  _setmode(_fileno(stream), _O_BINARY);
+#else
+  (void)stream;
+#endif
 }
 
 }  // namespace platform

@@ -109,13 +109,8 @@ void VariantInit(VARIANT* v);
 HRESULT VariantClear(VARIANT* v);
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, SAFEARRAYBOUND* bounds);
 HRESULT SafeArrayDestroy(SAFEARRAY* array);
-HRESULT SafeArrayPutElement(SAFEARRAY* array, LONG* indices, void* value);
 HRESULT SafeArrayAccessData(SAFEARRAY* array, void** data);
 HRESULT SafeArrayUnaccessData(SAFEARRAY* array);
-UINT SafeArrayGetDim(SAFEARRAY* array);
-HRESULT SafeArrayGetLBound(SAFEARRAY* array, UINT dim, LONG* bound);
-HRESULT SafeArrayGetUBound(SAFEARRAY* array, UINT dim, LONG* bound);
-HRESULT SafeArrayGetVartype(SAFEARRAY* array, VARTYPE* vt);
 
 // A name for a temporary file, malloc'd (the caller frees it). The directory is the first of TMP,
 // TMPDIR, `dir` and /tmp that exists. The file is created empty, exclusively and owner-only, before
@@ -154,5 +149,7 @@ bool IsExactFileName(const OLECHAR* name, UINT length);
 // E_INVALIDARG (and closed again) when it names no disk file but a device such as NUL or COM1, on
 // Windows.
 HRESULT OpenOutputFile(const OLECHAR* name, int* handle);
+// Bytes written to `stream` pass unchanged (Windows' text mode would turn \n into \r\n).
+void SetBinaryMode(std::FILE* stream);
 
 }  // namespace platform

@@ -10,6 +10,7 @@
 
 #include "component/component.h"
 #include "support/file_stream.h"
+#include "safearray_queries.h"
 #include "test_support.h"
 
 using testing_support::Bstr;

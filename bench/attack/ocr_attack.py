@@ -123,6 +123,12 @@ def pipeline_each_cell_median3(gray, digits):
     return [to_image(mask[:, i * w // digits:(i + 1) * w // digits]) for i in range(digits)]
 
 
+def pipeline_each_cell_thin(gray, digits):
+    mask = drop_blobs(ink(ndimage.median_filter(upscale(gray), size=3)), 8 * scale_of(gray) ** 2)
+    h, w = mask.shape
+    return [to_image(mask[:, i * w // digits:(i + 1) * w // digits]) for i in range(digits)]
+
+
 PIPELINES = [
     ("upscale", pipeline_raw),
     ("upscale+otsu", pipeline_threshold),
@@ -132,7 +138,27 @@ PIPELINES = [
     ("+dilate2+wide cells", pipeline_cells_thick),
     ("each cell alone", pipeline_each_cell),
     ("each cell, median3", pipeline_each_cell_median3),
+    ("each cell, thin", pipeline_each_cell_thin),
 ]
+# Cell pipelines whose digits are put to a vote, position by position.
+VOTERS = ["each cell alone", "each cell, median3", "each cell, thin"]
+
+
+def vote(readings):
+    """The most common digit at each position (the first voter's on a tie)."""
+    out = []
+    for position in zip(*readings):
+        out.append(max(position, key=lambda d: (position.count(d), -position.index(d))))
+    return "".join(out)
+
+
+def blank_guess(cell):
+    """Tesseract reads nothing mostly for 1 (a lone stroke) and 4 (open strokes): tell them apart by
+    the ink's width."""
+    ink_columns = np.where((cell < 128).any(axis=0))[0]
+    if ink_columns.size == 0:
+        return "?"
+    return "1" if ink_columns[-1] - ink_columns[0] < 0.3 * cell.shape[0] else "4"
 
 
 def read_pages(images, work, tag):
@@ -140,7 +166,7 @@ def read_pages(images, work, tag):
     list of cells is read one character per cell."""
     if isinstance(images[0], list):
         flat = [cell for cells_of in images for cell in cells_of]
-        read = [r[:1] or "?" for r in read_pages_flat(flat, work, tag, "8")]
+        read = [r[:1] or blank_guess(cell) for r, cell in zip(read_pages_flat(flat, work, tag, "8"), flat)]
         out, at = [], 0
         for cells_of in images:
             out.append("".join(read[at:at + len(cells_of)]))
@@ -190,7 +216,10 @@ def main():
                 # The width gives the digit count: width = digits x height / 2.
                 pages = [fn(g, round(2 * g.shape[1] / g.shape[0])) for g in grays]
                 jobs.append((pname, pool.submit(read_pages, pages, work, f"c{ci}p{pi}")))
-            results = [(pname, score(truth, job.result())) for pname, job in jobs]
+            reads = {pname: job.result() for pname, job in jobs}
+            results = [(pname, score(truth, reads[pname])) for pname, _ in jobs]
+            voted = [vote([reads[v][i] for v in VOTERS]) for i in range(count)]
+            results.append(("vote of the cell readers", score(truth, voted)))
             best = max(results, key=lambda r: (r[1][0], r[1][1]))
             print(f"\n{name}: best {best[0]}: exact {best[1][0]:.1%}, per digit {best[1][1]:.1%}")
             for pname, (exact, per_digit) in results:

@@ -1,6 +1,5 @@
 // The DLL as a host uses it: through COM, by ProgID and CLSID, by name through IDispatch, and
 // through its four exports loaded with LoadLibrary. Needs the DLL registered (registration_test).
-#include <csetjmp>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +13,7 @@
 #include <jpeglib.h>
 
 #include "com_support.h"
+#include "reference_jpeg.h"
 #include "platform/platform.h"
 #include "vexorin_h.h"
 
@@ -339,11 +339,6 @@ TEST_F(ComTest, EveryMemberByName) {
   EXPECT_EQ(v->Release(), 0u);
 }
 
-struct DecodeError {
-  jpeg_error_mgr pub;
-  std::jmp_buf jump;
-};
-
 TEST_F(ComTest, GetImageBytesDecodeToThePicture) {
   IVexorin* v = Create();
   ASSERT_NE(v, nullptr);
@@ -361,32 +356,14 @@ TEST_F(ComTest, GetImageBytesDecodeToThePicture) {
   EXPECT_EQ(lower, 0);
   void* data = nullptr;
   ASSERT_EQ(SafeArrayAccessData(image.parray, &data), S_OK);
-  jpeg_decompress_struct dec;
-  DecodeError err;
-  dec.err = jpeg_std_error(&err.pub);
-  err.pub.error_exit = [](j_common_ptr c) { std::longjmp(reinterpret_cast<DecodeError*>(c->err)->jump, 1); };
-  bool decoded = false;
-  int inked = 0;
-  if (setjmp(err.jump) == 0) {
-    jpeg_create_decompress(&dec);
-    jpeg_mem_src(&dec, static_cast<unsigned char*>(data), static_cast<unsigned long>(upper + 1));
-    jpeg_read_header(&dec, TRUE);
-    dec.out_color_space = JCS_GRAYSCALE;
-    jpeg_start_decompress(&dec);
-    EXPECT_EQ(dec.output_width, 176u);
-    EXPECT_EQ(dec.output_height, 44u);
-    std::vector<unsigned char> row(dec.output_width);
-    while (dec.output_scanline < dec.output_height) {
-      JSAMPROW r = row.data();
-      jpeg_read_scanlines(&dec, &r, 1);
-      for (unsigned char p : row) inked += p < 128 ? 1 : 0;
-    }
-    jpeg_finish_decompress(&dec);
-    decoded = true;
-  }
-  jpeg_destroy_decompress(&dec);
+  reference_jpeg::Decoded picture;
+  const bool decoded = reference_jpeg::Decode(static_cast<unsigned char*>(data), static_cast<std::size_t>(upper + 1), picture);
   SafeArrayUnaccessData(image.parray);
-  EXPECT_TRUE(decoded);
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(picture.width, 176);
+  EXPECT_EQ(picture.height, 44);
+  int inked = 0;
+  for (std::size_t i = 0; i < picture.ycc.size(); i += 3) inked += picture.ycc[i] < 128 ? 1 : 0;
   EXPECT_GT(inked, 100);  // eight digits of ink on white paper
   VariantClear(&image);
   v->Release();

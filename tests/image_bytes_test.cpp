@@ -76,9 +76,7 @@ class ImageBytesTest : public ::testing::Test {
     EXPECT_EQ(testing_support::OpenFileHandles(), descriptors) << "a handle was left open";
   }
   void SetState(const char* number, LONG height, LONG noise) {
-    ASSERT_TRUE(SUCCEEDED(component.put_Number(Bstr(std::string(number)).get())));
-    component.put_Height(height);
-    component.put_Noise(noise);
+    ASSERT_EQ(testing_support::SetState(component, number, height, noise), S_OK);
   }
   std::size_t Leftovers() const { return tempDir.Entries().size(); }
 
@@ -227,21 +225,16 @@ TEST_F(ImageBytesTest, StreamFailuresGiveTheirCodesAndLeaveNothing) {
 }
 
 TEST_F(ImageBytesTest, EveryAllocationFailureIsAFailureThatLeavesNothing) {
-  int failures = 0;
-  for (long n = 0; n < 10000; ++n) {
-    allocationsBeforeFailure.store(n);
-    const HRESULT hr = component.GetImage(Emptied(image));
-    allocationsBeforeFailure.store(-1);
-    ASSERT_EQ(Leftovers(), 0u) << "allocation " << n;
-    if (SUCCEEDED(hr)) {
-      EXPECT_EQ(image.vt, VT_ARRAY | VT_UI1);
-      EXPECT_GT(failures, 0) << "no allocation was failed";
-      return;
-    }
-    ++failures;
-    EXPECT_EQ(image.vt, VT_EMPTY) << "allocation " << n;
-  }
-  FAIL() << "GetImage never succeeded";
+  const int failures = testing_support::EveryAllocationFailing(
+      allocationsBeforeFailure, [] {}, [&] { return component.GetImage(Emptied(image)); },
+      [&](long n, HRESULT) {
+        EXPECT_EQ(Leftovers(), 0u) << "allocation " << n;
+        EXPECT_EQ(image.vt, VT_EMPTY) << "allocation " << n;
+      },
+      10000);
+  EXPECT_GT(failures, 0) << "no allocation was failed, or GetImage never succeeded";
+  EXPECT_EQ(image.vt, VT_ARRAY | VT_UI1);
+  EXPECT_EQ(Leftovers(), 0u);
 }
 
 TEST_F(ImageBytesTest, SoakLeavesNoFileAndNoHandle) {

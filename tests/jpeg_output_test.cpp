@@ -1,4 +1,3 @@
-#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -88,50 +87,14 @@ Bytes ExpectedHeader(int width, int height) {
   return h;
 }
 
-struct Decoded {
-  int width = 0;
-  int height = 0;
-  Bytes ycc;  // 3 bytes per pixel, as stored: Y, Cb, Cr
-};
+using reference_jpeg::Decoded;
 
-struct DecodeError {
-  jpeg_error_mgr pub;
-  std::jmp_buf jump;
-};
-
-bool Decode(const Bytes& file, Decoded& out) {
-  jpeg_decompress_struct d;
-  DecodeError err;
-  d.err = jpeg_std_error(&err.pub);
-  err.pub.error_exit = [](j_common_ptr c) { std::longjmp(reinterpret_cast<DecodeError*>(c->err)->jump, 1); };
-  if (setjmp(err.jump) != 0) {
-    jpeg_destroy_decompress(&d);
-    return false;
-  }
-  jpeg_create_decompress(&d);
-  jpeg_mem_src(&d, file.data(), static_cast<unsigned long>(file.size()));
-  jpeg_read_header(&d, TRUE);
-  d.out_color_space = JCS_YCbCr;  // no conversion back to RGB: the stored channels
-  jpeg_start_decompress(&d);
-  out.width = static_cast<int>(d.output_width);
-  out.height = static_cast<int>(d.output_height);
-  out.ycc.assign(static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height) * 3, 0);
-  while (d.output_scanline < d.output_height) {
-    JSAMPROW row = out.ycc.data() + static_cast<std::size_t>(d.output_scanline) * static_cast<std::size_t>(out.width) * 3;
-    jpeg_read_scanlines(&d, &row, 1);
-  }
-  jpeg_finish_decompress(&d);
-  jpeg_destroy_decompress(&d);
-  return true;
-}
+bool Decode(const Bytes& file, Decoded& out) { return reference_jpeg::Decode(file.data(), file.size(), out); }
 
 class JpegOutputTest : public ::testing::Test {
  protected:
   void SetState(const char* number, LONG height, LONG noise) {
-    auto text = Bstr(std::string(number));
-    ASSERT_TRUE(SUCCEEDED(component.put_Number(text.get())));
-    component.put_Height(height);
-    component.put_Noise(noise);
+    ASSERT_TRUE(SUCCEEDED(testing_support::SetState(component, number, height, noise)));
   }
   HRESULT Save(const std::string& path) { return component.SaveToFile(Bstr(path).get()); }
   Bytes Canvas(unsigned int seed) {

@@ -3,8 +3,10 @@
 // library's colour conversion and downsampling, quality 100.
 #pragma once
 
+#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include <jpeglib.h>
@@ -51,6 +53,55 @@ inline std::vector<unsigned char> EncodeToBytes(const BYTE* canvas, LONG width, 
   std::vector<unsigned char> out(mem, mem + size);
   std::free(mem);
   return out;
+}
+
+// A decoded file, in the channels it stores (no conversion back to RGB).
+struct Decoded {
+  int width = 0;
+  int height = 0;
+  std::vector<unsigned char> ycc;  // 3 bytes per pixel: Y, Cb, Cr
+};
+
+namespace detail {
+
+struct DecodeError {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+};
+
+// The library calls and their recovery point, alone in this frame: the caller owns the decompress
+// object, its error manager and the output, and nothing here has a destructor.
+inline bool DecodeFrame(jpeg_decompress_struct& d, DecodeError& err, const unsigned char* data, std::size_t size,
+                        Decoded& out) {
+  if (setjmp(err.jump) != 0) return false;
+  jpeg_create_decompress(&d);
+  jpeg_mem_src(&d, data, static_cast<unsigned long>(size));
+  jpeg_read_header(&d, TRUE);
+  d.out_color_space = JCS_YCbCr;
+  jpeg_start_decompress(&d);
+  out.width = static_cast<int>(d.output_width);
+  out.height = static_cast<int>(d.output_height);
+  out.ycc.assign(static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height) * 3, 0);
+  while (d.output_scanline < d.output_height) {
+    JSAMPROW row = out.ycc.data() + static_cast<std::size_t>(d.output_scanline) * static_cast<std::size_t>(out.width) * 3;
+    jpeg_read_scanlines(&d, &row, 1);
+  }
+  jpeg_finish_decompress(&d);
+  return true;
+}
+
+}  // namespace detail
+
+// False when the library gives up on the bytes.
+inline bool Decode(const unsigned char* data, std::size_t size, Decoded& out) {
+  jpeg_decompress_struct d;
+  std::memset(&d, 0, sizeof d);  // destroying an object that was never created is harmless
+  detail::DecodeError err;
+  d.err = jpeg_std_error(&err.pub);
+  err.pub.error_exit = [](j_common_ptr c) { std::longjmp(reinterpret_cast<detail::DecodeError*>(c->err)->jump, 1); };
+  const bool decoded = detail::DecodeFrame(d, err, data, size, out);
+  jpeg_destroy_decompress(&d);
+  return decoded;
 }
 
 }  // namespace reference_jpeg

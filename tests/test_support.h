@@ -1,6 +1,7 @@
 // Helpers shared by the test suites, on Linux and on Windows (under Wine).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "component/component.h"
 #include "platform/text.h"
 
 #ifdef _WIN32
@@ -163,5 +165,34 @@ class ReferenceRandom {
  private:
   std::uint32_t state_;
 };
+
+// Puts a shown number, a height and the noise switch into the component; the number put's result.
+inline HRESULT SetState(vexorin::VexorinComponent& component, const char* number, LONG height, LONG noise) {
+  const HRESULT hr = component.put_Number(Bstr(std::string(number)).get());
+  component.put_Height(height);
+  component.put_Noise(noise);
+  return hr;
+}
+
+// Runs `call` with the n-th allocation failing, for n = 0, 1, ... until it succeeds; `failAt` is the
+// test's own allocator switch (-1: none fails). `prepare()` runs before each call and
+// `check(n, hr)` after each failed one. Returns the number of failed runs, or -1 when the call
+// never succeeded within `limit` runs.
+template <typename Prepare, typename Call, typename Check>
+int EveryAllocationFailing(std::atomic<long>& failAt, Prepare prepare, Call call, Check check, long limit = 100000) {
+  prepare();
+  call();  // once for the runtime's one-time allocations
+  int failures = 0;
+  for (long n = 0; n < limit; ++n) {
+    prepare();
+    failAt.store(n);
+    const HRESULT hr = call();
+    failAt.store(-1);
+    if (SUCCEEDED(hr)) return failures;
+    ++failures;
+    check(n, hr);
+  }
+  return -1;
+}
 
 }  // namespace testing_support

@@ -22,9 +22,11 @@ namespace {
 // nothing left for the end of the process would run).
 struct PrivateDir {
   PrivateDir() {
-    // Memory-backed when the machine has it: the files of every input would otherwise dominate.
+    // TMPDIR first; else memory-backed when the machine has it: the files of every input would
+    // otherwise dominate.
     struct stat shm;
-    path = stat("/dev/shm", &shm) == 0 && S_ISDIR(shm.st_mode) ? "/dev/shm/vexorin-fuzz-XXXXXX" : "/tmp/vexorin-fuzz-XXXXXX";
+    const char* fallback = stat("/dev/shm", &shm) == 0 && S_ISDIR(shm.st_mode) ? "/dev/shm" : "/tmp";
+    path = fuzz_support::TemporaryDirectory(fallback) + "/vexorin-fuzz-XXXXXX";
     if (mkdtemp(&path[0]) == nullptr) std::abort();
     setenv("TMP", path.c_str(), 1);
   }

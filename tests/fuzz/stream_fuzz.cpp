@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "support/file_stream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -18,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   data += 3;
   size -= 3;
   // A file of its own for each input, removed with it (libFuzzer ends with _Exit).
-  std::string path = "/tmp/vexorin-stream-fuzz-XXXXXX";
+  std::string path = fuzz_support::TemporaryDirectory("/tmp") + "/vexorin-stream-fuzz-XXXXXX";
   const int fd = mkstemp(&path[0]);
   if (fd == -1) std::abort();
   close(fd);

@@ -1,8 +1,20 @@
-# Per-target warnings; errors when VEXORIN_WERROR is on (CI).
-function(vexorin_warnings target)
+# Every target of the project's own: its warnings (errors when VEXORIN_WERROR is on, as in CI),
+# exact arithmetic, and the sanitizers of the sanitizer and fuzz trees.
+function(vexorin_target target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wconversion -Wshadow)
   if(VEXORIN_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
+  endif()
+  # The renderer's double arithmetic must round the same on every build: no fused multiply-add.
+  target_compile_options(${target} PRIVATE -ffp-contract=off)
+  if(VEXORIN_SANITIZE)
+    target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-sanitize-recover=undefined
+                                             -fno-omit-frame-pointer)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  endif()
+  if(VEXORIN_FUZZ)
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
   endif()
 endfunction()
 
@@ -42,8 +54,8 @@ endfunction()
 # One GoogleTest executable per unit, registered with ctest as one test.
 function(vexorin_add_test name)
   add_executable(${name} ${ARGN})
-  target_link_libraries(${name} PRIVATE vexorin_core vexorin_seeded_random GTest::gtest GTest::gtest_main)
-  vexorin_warnings(${name})
+  target_link_libraries(${name} PRIVATE vexorin_component vexorin_seeded_random GTest::gtest GTest::gtest_main)
+  vexorin_target(${name})
   add_test(NAME ${name} COMMAND ${name})
   vexorin_test_environment(${name})
 endfunction()

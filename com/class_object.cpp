@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "com/scoped_lock.h"
 #include "com/server_module.h"
 
 namespace com {
@@ -34,17 +35,18 @@ HRESULT ClassObject::QueryInterface(REFIID iid, void** out) {
 }
 
 ULONG ClassObject::AddRef() {
-  EnterCriticalSection(&section_);
+  const ScopedLock lock(section_);
   const LONG refs = InterlockedIncrement(&refs_);
   if (refs == 2) ModuleLock();  // the first client beside the cache
-  LeaveCriticalSection(&section_);
   return static_cast<ULONG>(refs);
 }
 
 ULONG ClassObject::Release() {
-  EnterCriticalSection(&section_);
-  const LONG refs = InterlockedDecrement(&refs_);
-  LeaveCriticalSection(&section_);
+  LONG refs;
+  {
+    const ScopedLock lock(section_);
+    refs = InterlockedDecrement(&refs_);
+  }
   if (refs == 0) {
     delete this;
   } else if (refs == 1) {

@@ -312,10 +312,14 @@ TEST_F(AudioTest, SaveToFileWritesTheExactNameOrNothing) {
     } else {
       ASSERT_EQ(entries.size(), 1u);
       EXPECT_EQ(entries[0], c.created);
-      const std::vector<unsigned char> wav = testing_support::ReadAll(dir.File(entries[0]));
-      ASSERT_GT(wav.size(), 44u);
-      EXPECT_EQ(U32(wav, 40), wav.size() - 44);
-      std::filesystem::remove(std::filesystem::u8path(dir.File(entries[0])));
+      const auto file = std::filesystem::u8path(dir.path()) / std::filesystem::u8path(entries[0]);
+      {
+        std::ifstream in(file, std::ios::binary);
+        const std::vector<unsigned char> wav{std::istreambuf_iterator<char>(in), {}};
+        ASSERT_GT(wav.size(), 44u);
+        EXPECT_EQ(U32(wav, 40), wav.size() - 44);
+      }
+      std::filesystem::remove(file);
     }
   }
   EXPECT_EQ(audio.SaveToFile(nullptr), E_INVALIDARG);

@@ -85,52 +85,56 @@ std::vector<double> Resample(const std::int16_t* samples, std::size_t count, dou
   const double cutoff = factor > 1.0 ? 1.0 / factor : 1.0;
   const double w = 8.0 / cutoff;
   const int reach = static_cast<int>(std::floor(w)) + 1;
-  const int taps = 2 * reach;  // input samples i0 - reach + 1 .. i0 + reach around x = i0 + frac
+  const std::size_t taps = static_cast<std::size_t>(2 * reach);  // i0 - reach + 1 .. i0 + reach
+  auto at = [reach](int m) { return static_cast<std::size_t>(m + reach); };  // m in -reach..reach
   // sin/cos(pi c m) and sin/cos(pi m / w) for m in -reach..reach: the sums of angles give the
   // kernel at any fraction from two SinCos.
-  std::vector<double> sinC(2 * reach + 1), cosC(2 * reach + 1), sinW(2 * reach + 1), cosW(2 * reach + 1);
+  const std::size_t span = at(reach) + 1;
+  std::vector<double> sinC(span), cosC(span), sinW(span), cosW(span);
   for (int m = -reach; m <= reach; ++m) {
-    SinCos(kPi * cutoff * m, sinC[m + reach], cosC[m + reach]);
-    SinCos(kPi * m / w, sinW[m + reach], cosW[m + reach]);
+    SinCos(kPi * cutoff * m, sinC[at(m)], cosC[at(m)]);
+    SinCos(kPi * m / w, sinW[at(m)], cosW[at(m)]);
   }
   // The kernel tabulated at kPhases + 1 fractions (the sine costs too much per sample: it was
   // nine tenths of a call), each row scaled to unity gain at DC.
-  constexpr int kPhases = 512;
-  std::vector<double> table(static_cast<std::size_t>(kPhases + 1) * taps, 0.0);
-  for (int p = 0; p <= kPhases; ++p) {
-    const double frac = static_cast<double>(p) / kPhases;
+  constexpr std::size_t kPhases = 512;
+  std::vector<double> table((kPhases + 1) * taps, 0.0);
+  for (std::size_t p = 0; p <= kPhases; ++p) {
+    const double frac = static_cast<double>(p) / static_cast<double>(kPhases);
     double sa = 0, ca = 0, sb = 0, cb = 0;
     SinCos(kPi * cutoff * frac, sa, ca);
     SinCos(kPi * frac / w, sb, cb);
-    double* row = &table[static_cast<std::size_t>(p) * taps];
+    double* row = &table[p * taps];
     double weights = 0.0;
     for (int m = -reach + 1; m <= reach; ++m) {
       const double t = frac - m;  // the distance from input sample i0 + m
       if (t <= -w || t >= w) continue;
       // sin(pi c (frac - m)) and cos(pi (frac - m) / w) from the tables.
-      const double sine = sa * cosC[reach + m] - ca * sinC[reach + m];
-      const double window = 0.5 * (1.0 + (cb * cosW[reach + m] + sb * sinW[reach + m]));
+      const double sine = sa * cosC[at(m)] - ca * sinC[at(m)];
+      const double window = 0.5 * (1.0 + (cb * cosW[at(m)] + sb * sinW[at(m)]));
       const double h = (t == 0.0 ? cutoff : sine / (kPi * t)) * window;
-      row[m + reach - 1] = h;
+      row[at(m) - 1] = h;
       weights += h;
     }
-    for (int k = 0; k < taps; ++k) row[k] /= weights;
+    for (std::size_t k = 0; k < taps; ++k) row[k] /= weights;
   }
   const long long last = static_cast<long long>(count) - 1;
   for (std::size_t j = 0; j < length; ++j) {
     const double x = static_cast<double>(j) * factor;
     const double base = std::floor(x);
     const long long i0 = static_cast<long long>(base);
-    const int p = static_cast<int>(std::floor((x - base) * kPhases + 0.5));
-    const double* row = &table[static_cast<std::size_t>(p) * taps];
+    const auto p = static_cast<std::size_t>(std::floor((x - base) * static_cast<double>(kPhases) + 0.5));
+    const double* row = &table[p * taps];
     double sum = 0.0;
     const long long from = i0 - reach + 1;
-    if (from >= 0 && from + taps - 1 <= last) {
-      for (int k = 0; k < taps; ++k) sum += row[k] * samples[from + k];
+    const auto wide = static_cast<long long>(taps);
+    if (from >= 0 && from + wide - 1 <= last) {
+      const std::int16_t* in = samples + from;
+      for (std::size_t k = 0; k < taps; ++k) sum += row[k] * in[k];
     } else {
-      for (int k = 0; k < taps; ++k) {
+      for (long long k = 0; k < wide; ++k) {
         const long long i = from + k;
-        if (i >= 0 && i <= last) sum += row[k] * samples[i];
+        if (i >= 0 && i <= last) sum += row[static_cast<std::size_t>(k)] * samples[i];
       }
     }
     out[j] = sum;

@@ -1,7 +1,13 @@
 // Time per call through the vtable, and by name through IDispatch, from C++: the counterpart of
-// scripts/calls.vbs. Needs the DLL registered.
+// scripts/calls.vbs. Needs the DLL registered. GetAudio against the floor of audio_bench (the
+// digits' clips pasted into a WAV in a byte array), measured in the same process.
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
+#include "component/audio.h"
+#include "component/voice.h"
 #include "platform/platform.h"
 #include "vexorin_h.h"
 
@@ -15,10 +21,55 @@ double Now() {
 }
 
 template <typename Call>
-void Time(const char* what, int n, Call call) {
+double Time(const char* what, int n, Call call) {
   const double start = Now();
   for (int i = 0; i < n; ++i) call();
-  std::printf("%-30s %10.2f us/call\n", what, (Now() - start) * 1e6 / n);
+  const double us = (Now() - start) * 1e6 / n;
+  std::printf("%-30s %10.2f us/call\n", what, us);
+  return us;
+}
+
+void PasteClips(const char* number) {
+  std::vector<std::int16_t> samples;
+  for (const char* d = number; *d != '\0'; ++d) {
+    const auto& clip = vexorin::kVoiceClips[*d - '0'];
+    samples.insert(samples.end(), clip.samples, clip.samples + clip.count);
+    samples.resize(samples.size() + 6800, 0);
+  }
+  const std::vector<unsigned char> wav = vexorin::WavFile(samples);
+  SAFEARRAYBOUND bound = {static_cast<ULONG>(wav.size()), 0};
+  SAFEARRAY* array = SafeArrayCreate(VT_UI1, 1, &bound);
+  void* data = nullptr;
+  SafeArrayAccessData(array, &data);
+  std::memcpy(data, wav.data(), wav.size());
+  SafeArrayUnaccessData(array);
+  SafeArrayDestroy(array);
+}
+
+void AudioCalls() {
+  IVexorinAudio* a = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_CVexorinAudio, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorinAudio,
+                              reinterpret_cast<void**>(&a)))) {
+    std::fprintf(stderr, "the audio class is not registered\n");
+    return;
+  }
+  BSTR digits = SysAllocString(L"480613");
+  a->put_Number(digits);
+  SysFreeString(digits);
+  const int n = 100;
+  const double floor = Time("floor: 6 clips pasted", n, [] { PasteClips("480613"); });
+  for (LONG noise : {LONG{0}, vexorin::kDefaultAudioNoise}) {
+    a->put_Noise(noise);
+    const std::string what = "vtable GetAudio, Noise " + std::to_string(noise);
+    const double t = Time(what.c_str(), n, [&] {
+      VARIANT sound;
+      VariantInit(&sound);
+      a->GetAudio(&sound);
+      VariantClear(&sound);
+    });
+    std::printf("%-30s %10.3f\n", "  ratio to the floor", t / floor);
+  }
+  a->Release();
 }
 
 }  // namespace
@@ -57,6 +108,7 @@ int main() {
     VariantClear(&result);
   });
   v->Release();
+  AudioCalls();
   CoUninitialize();
   return 0;
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every benchmark ratio in one run: time against the floors (picture_bench: render + encode, the
-# peer, SaveToFile; number_bench: GenerateRnd; image_bytes_bench: GetImage with the temporary directory on the disk and on
-# tmpfs) and instruction counts under callgrind (GetImage and render + encode against their floors).
+# peer, SaveToFile; number_bench: GenerateRnd; image_bytes_bench: GetImage with the temporary
+# directory on the disk and on tmpfs; audio_bench: GetAudio) and instruction counts under callgrind
+# (GetImage and render + encode against their floors).
 #   bench/run.sh [build/native]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,6 +21,9 @@ for dir in /tmp /dev/shm; do
   TMP=$dir TMPDIR=$dir pin "$build/bench/image_bytes_bench" --benchmark_repetitions=5 \
     --benchmark_report_aggregates_only=true | sed -n '/^size /,$p'
 done
+
+echo "== time: GetAudio, 6 digits (clean and the default noise) against the clips pasted"
+pin "$build/bench/audio_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true | sed -n '/^6 digits /,$p'
 
 if command -v valgrind >/dev/null; then
   echo "== instructions (callgrind; per call: the count of 200 calls less the count of none)"

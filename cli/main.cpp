@@ -1,4 +1,5 @@
-// vexorin: draws the picture of a number from the command line, through the component's methods.
+// vexorin: draws the picture of a number, or speaks it as a WAV file, from the command line, through
+// the components' methods.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "component/audio.h"
 #include "component/component.h"
 #include "platform/errors.h"
 #include "platform/seeded_random.h"
@@ -18,17 +20,23 @@ namespace {
 constexpr const char* kUsage =
     "usage: vexorin [-d|--digits N] [-n|--number S] [-H|--height PX] [--noise] [--seed N]\n"
     "               [-f|--format jpeg|pgm] [-o|--output FILE]\n"
-    "Draws the picture of a number and prints the number.\n"
+    "       vexorin --audio [-d|--digits N] [-n|--number S] [--noise-level L] [--seed N]\n"
+    "               [-o|--output FILE]\n"
+    "Draws the picture of a number (or with --audio speaks it as a WAV file) and prints the number.\n"
     "  -d, --digits N     draw a random number of N digits (1..9)\n"
     "  -n, --number S     show the number S instead\n"
     "  -H, --height PX    picture height in pixels (at least 20; default 30)\n"
     "      --noise        sprinkle speckle noise\n"
-    "      --seed N       repeatable numbers and pictures, for tests and samples only (never a page):\n"
-    "                     N (0..4294967295) starts SplitMix64, which stands in for the system's\n"
-    "                     generator; each 32-bit draw is the low half of its next output\n"
+    "      --seed N       repeatable numbers, pictures and audio, for tests and samples only (never\n"
+    "                     a page): N (0..4294967295) starts SplitMix64, which stands in for the\n"
+    "                     system's generator; each 32-bit draw is the low half of its next output,\n"
+    "                     the audio's 64-bit seed a whole one\n"
     "  -f, --format F     jpeg (default) or pgm (the raw gray canvas)\n"
     "  -o, --output FILE  where to write the picture (default captcha.jpg); - sends the JPEG\n"
     "                     bytes to standard output and the number to standard error\n"
+    "      --audio        speak the number instead (16 kHz mono WAV; default file captcha.wav,\n"
+    "                     default 6 random digits)\n"
+    "      --noise-level L  the audio's babble: 0 clean to 4 loudest (default 3)\n"
     "  -h, --help         show this help\n";
 
 struct Options {
@@ -40,7 +48,11 @@ struct Options {
   bool hasSeed = false;
   std::uint32_t seed = 0;
   bool pgm = false;
-  const char* output = "captcha.jpg";
+  bool hasFormat = false;
+  const char* output = nullptr;
+  bool audio = false;
+  bool hasNoiseLevel = false;
+  long noiseLevel = 0;
 };
 
 int UsageError(const std::string& message) {
@@ -90,6 +102,12 @@ int Parse(int argc, char** argv, Options& o) {
     if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       return 0;
+    } else if (arg == "--audio" && inlineValue == nullptr) {
+      o.audio = true;
+    } else if (arg == "--noise-level") {
+      if (!value(v) || !ParseLong(v, 0, vexorin::kMaxAudioNoise, n)) return UsageError("noise level must be a number from 0 to 4");
+      o.hasNoiseLevel = true;
+      o.noiseLevel = static_cast<long>(n);
     } else if (arg == "--noise" && inlineValue == nullptr) {
       o.noise = true;
     } else if (arg == "-d" || arg == "--digits") {
@@ -108,6 +126,7 @@ int Parse(int argc, char** argv, Options& o) {
       o.seed = static_cast<std::uint32_t>(n);
     } else if (arg == "-f" || arg == "--format") {
       if (!value(v)) return UsageError("--format needs a value");
+      o.hasFormat = true;
       if (std::strcmp(v, "pgm") == 0) {
         o.pgm = true;
       } else if (std::strcmp(v, "jpeg") == 0) {
@@ -122,6 +141,9 @@ int Parse(int argc, char** argv, Options& o) {
       return UsageError("unknown option '" + arg + "'");
     }
   }
+  if (o.audio && (o.hasHeight || o.noise || o.hasFormat)) return UsageError("--audio takes no picture options");
+  if (!o.audio && o.hasNoiseLevel) return UsageError("--noise-level needs --audio");
+  if (o.output == nullptr) o.output = o.audio ? "captcha.wav" : "captcha.jpg";
   return -1;
 }
 
@@ -143,6 +165,11 @@ int WritePgm(vexorin::VexorinComponent& component, const char* path) {
   return 0;
 }
 
+bool WriteStdout(const void* data, std::size_t size) {
+  platform::SetBinaryMode(stdout);
+  return std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0;
+}
+
 int WriteJpegToStdout(vexorin::VexorinComponent& component) {
   platform::unique_variant image;
   const HRESULT hr = component.GetImage(image.put());
@@ -151,12 +178,59 @@ int WriteJpegToStdout(vexorin::VexorinComponent& component) {
   const platform::safearray_access access(array);
   if (FAILED(access.result())) return Failed("reading the picture", access.result());
   const std::size_t size = array->rgsabound[0].cElements;
-  platform::SetBinaryMode(stdout);
-  if (std::fwrite(access.data(), 1, size, stdout) != size || std::fflush(stdout) != 0) {
+  if (!WriteStdout(access.data(), size)) {
     std::fprintf(stderr, "vexorin: cannot write the picture to standard output\n");
     return 1;
   }
   return 0;
+}
+
+
+// --audio: the number from -n, or -d random digits (6 by default) from the generator (the stand-in
+// with --seed), then GetAudio or SaveToFile.
+int Speak(const Options& o) {
+  std::string digits;
+  if (o.number != nullptr) {
+    digits = o.number;
+  } else {
+    const long count = o.digits != 0 ? o.digits : 6;
+    std::uint32_t modulus = 1;
+    for (long i = 0; i < count; ++i) modulus *= 10;
+    std::uint32_t value = 0;
+    const HRESULT hr = platform::SecureRandomBelow(modulus, value);
+    if (FAILED(hr)) return Failed("drawing the number", hr);
+    char text[16];
+    std::snprintf(text, sizeof text, "%0*lu", static_cast<int>(count), static_cast<unsigned long>(value));
+    digits = text;
+  }
+  vexorin::AudioComponent audio;
+  platform::unique_bstr text(platform::MakeBstrNothrow(digits.c_str()));
+  if (text.get() == nullptr && !digits.empty()) return Failed("converting the number", E_OUTOFMEMORY);
+  HRESULT hr = audio.put_Number(text.get());
+  if (FAILED(hr)) return Failed("setting the number '" + digits + "'", hr);
+  if (o.hasNoiseLevel) audio.put_Noise(static_cast<LONG>(o.noiseLevel));
+
+  const bool toStdout = std::strcmp(o.output, "-") == 0;
+  if (toStdout) {
+    platform::unique_variant sound;
+    hr = audio.GetAudio(sound.put());
+    if (FAILED(hr)) return Failed("GetAudio", hr);
+    SAFEARRAY* array = sound.get().parray;
+    const platform::safearray_access access(array);
+    if (FAILED(access.result())) return Failed("reading the audio", access.result());
+    if (!WriteStdout(access.data(), array->rgsabound[0].cElements)) {
+      std::fprintf(stderr, "vexorin: cannot write the audio to standard output\n");
+      return 1;
+    }
+  } else {
+    platform::unique_bstr path(platform::MakeBstrNothrow(o.output));
+    if (path.get() == nullptr) return Failed("converting the output path", E_OUTOFMEMORY);
+    hr = audio.SaveToFile(path.get());
+    if (FAILED(hr)) return Failed(std::string("writing '") + o.output + "'", hr);
+  }
+  std::FILE* numberOut = toStdout ? stderr : stdout;
+  std::fprintf(numberOut, "%s\n", digits.c_str());
+  return std::fflush(numberOut) == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -168,6 +242,8 @@ int main(int argc, char** argv) {
   // The component draws its creation's number and picture seed, then --digits', from the stand-in.
   platform::SeededRandomSource seeded(o.seed);
   if (o.hasSeed) platform::InstallRandomSource(&seeded);
+
+  if (o.audio) return Speak(o);
 
   std::unique_ptr<vexorin::VexorinComponent> created;
   const HRESULT made = vexorin::Guarded([&] {

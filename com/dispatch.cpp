@@ -17,21 +17,35 @@ struct NameEntry {
   DISPID id;
 };
 
-// Published only when complete; read without a lock on the fast path.
-std::atomic<ITypeInfo*> cachedTypeInfo{nullptr};
-std::atomic<NameEntry*> nameCache{nullptr};
-UINT nameCount = 0;
+// One per dual interface of the library. Published only when complete; read without a lock on the
+// fast path.
+struct TypeInfoCache {
+  const IID* interfaceId;
+  std::atomic<ITypeInfo*> typeInfo;
+  std::atomic<NameEntry*> names;
+  UINT nameCount;
+};
 
-void ReleaseTypeInfoCache(void*) {
-  if (ITypeInfo* info = cachedTypeInfo.exchange(nullptr)) info->Release();
-  if (NameEntry* names = nameCache.exchange(nullptr)) {
-    for (UINT i = 0; i < nameCount; ++i) SysFreeString(names[i].name);
-    delete[] names;
+TypeInfoCache caches[] = {{&IID_IVexorin, {nullptr}, {nullptr}, 0}, {&IID_IVexorinAudio, {nullptr}, {nullptr}, 0}};
+
+TypeInfoCache* CacheFor(REFIID interfaceId) {
+  for (TypeInfoCache& cache : caches) {
+    if (IsEqualIID(interfaceId, *cache.interfaceId)) return &cache;
   }
-  nameCount = 0;
+  return nullptr;
 }
 
-void BuildNameCache(ITypeInfo* info) {
+void ReleaseTypeInfoCache(void* argument) {
+  auto* cache = static_cast<TypeInfoCache*>(argument);
+  if (ITypeInfo* info = cache->typeInfo.exchange(nullptr)) info->Release();
+  if (NameEntry* names = cache->names.exchange(nullptr)) {
+    for (UINT i = 0; i < cache->nameCount; ++i) SysFreeString(names[i].name);
+    delete[] names;
+  }
+  cache->nameCount = 0;
+}
+
+void BuildNameCache(TypeInfoCache& cache, ITypeInfo* info) {
   TYPEATTR* attributes = nullptr;
   if (FAILED(info->GetTypeAttr(&attributes))) return;
   const UINT count = attributes->cFuncs;
@@ -52,28 +66,31 @@ void BuildNameCache(ITypeInfo* info) {
     SysFreeString(name);
     info->ReleaseFuncDesc(function);
   }
-  nameCount = count;
-  nameCache.store(names);
+  cache.nameCount = count;
+  cache.names.store(names);
   info->ReleaseTypeAttr(attributes);
 }
 
 }  // namespace
 
-HRESULT EnsureTypeInfo(LCID locale, ITypeInfo** typeInfo) {
-  ITypeInfo* info = cachedTypeInfo.load();
-  if (info != nullptr && nameCache.load() != nullptr) {
+HRESULT EnsureTypeInfo(REFIID interfaceId, LCID locale, ITypeInfo** typeInfo) {
+  *typeInfo = nullptr;
+  TypeInfoCache* cache = CacheFor(interfaceId);
+  if (cache == nullptr) return E_NOINTERFACE;
+  ITypeInfo* info = cache->typeInfo.load();
+  if (info != nullptr && cache->names.load() != nullptr) {
     *typeInfo = info;
     return S_OK;
   }
   ServerModule& module = Module();
   EnterCriticalSection(&module.moduleLock);
   HRESULT hr = S_OK;
-  if (cachedTypeInfo.load() == nullptr) {
+  if (cache->typeInfo.load() == nullptr) {
     ITypeLib* library = nullptr;
     hr = LoadRegTypeLib(LIBID_corvathLib, 2, 0, locale, &library);
     if (SUCCEEDED(hr)) {
       ITypeInfo* loaded = nullptr;
-      hr = library->GetTypeInfoOfGuid(IID_IVexorin, &loaded);
+      hr = library->GetTypeInfoOfGuid(interfaceId, &loaded);
       if (SUCCEEDED(hr)) {
         ITypeInfo2* richer = nullptr;
         if (SUCCEEDED(loaded->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(&richer)))) {
@@ -81,8 +98,8 @@ HRESULT EnsureTypeInfo(LCID locale, ITypeInfo** typeInfo) {
           loaded = richer;
         }
         // Cached only when its release at unload is booked: otherwise it would never be released.
-        if (AddTermination(ReleaseTypeInfoCache, nullptr)) {
-          cachedTypeInfo.store(loaded);
+        if (AddTermination(ReleaseTypeInfoCache, cache)) {
+          cache->typeInfo.store(loaded);
         } else {
           loaded->Release();
           hr = E_OUTOFMEMORY;
@@ -91,8 +108,8 @@ HRESULT EnsureTypeInfo(LCID locale, ITypeInfo** typeInfo) {
       library->Release();
     }
   }
-  info = cachedTypeInfo.load();
-  if (info != nullptr && nameCache.load() == nullptr) BuildNameCache(info);
+  info = cache->typeInfo.load();
+  if (info != nullptr && cache->names.load() == nullptr) BuildNameCache(*cache, info);
   LeaveCriticalSection(&module.moduleLock);
   *typeInfo = info;
   return info != nullptr ? S_OK : hr;
@@ -104,19 +121,20 @@ HRESULT DispatchGetTypeInfoCount(UINT* count) {
   return S_OK;
 }
 
-HRESULT DispatchGetTypeInfo(UINT index, LCID locale, ITypeInfo** out) {
+HRESULT DispatchGetTypeInfo(REFIID interfaceId, UINT index, LCID locale, ITypeInfo** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   if (index != 0) return DISP_E_BADINDEX;
   ITypeInfo* info = nullptr;
-  const HRESULT hr = EnsureTypeInfo(locale, &info);
+  const HRESULT hr = EnsureTypeInfo(interfaceId, locale, &info);
   if (FAILED(hr)) return hr;
   info->AddRef();
   *out = info;
   return S_OK;
 }
 
-HRESULT DispatchGetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) {
+HRESULT DispatchGetIDsOfNames(REFIID interfaceId, REFIID iid, LPOLESTR* names, UINT count, LCID locale,
+                              DISPID* ids) {
   if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   if (count == 0) return S_OK;
   if (ids == nullptr) return E_POINTER;
@@ -125,13 +143,14 @@ HRESULT DispatchGetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID loca
     if (names[i] == nullptr) return E_INVALIDARG;
   }
   ITypeInfo* info = nullptr;
-  const HRESULT hr = EnsureTypeInfo(locale, &info);
+  const HRESULT hr = EnsureTypeInfo(interfaceId, locale, &info);
   if (FAILED(hr)) return hr;
-  const NameEntry* cache = nameCache.load();
+  const TypeInfoCache* loaded = CacheFor(interfaceId);
+  const NameEntry* cache = loaded->names.load();
   if (cache != nullptr && count == 1) {
     UINT length = 0;
     while (names[0][length] != 0) ++length;
-    for (UINT i = nameCount; i-- > 0;) {  // last to first, exact and case-sensitive
+    for (UINT i = loaded->nameCount; i-- > 0;) {  // last to first, exact and case-sensitive
       if (cache[i].length == length && cache[i].name != nullptr &&
           memcmp(cache[i].name, names[0], length * sizeof(OLECHAR)) == 0) {
         ids[0] = cache[i].id;
@@ -142,12 +161,12 @@ HRESULT DispatchGetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID loca
   return info->GetIDsOfNames(names, count, ids);
 }
 
-HRESULT DispatchInvoke(IDispatch* self, DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
+HRESULT DispatchInvoke(REFIID interfaceId, IDispatch* self, DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
                        VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
   if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   if (params == nullptr) return E_INVALIDARG;
   ITypeInfo* info = nullptr;
-  const HRESULT hr = EnsureTypeInfo(locale, &info);
+  const HRESULT hr = EnsureTypeInfo(interfaceId, locale, &info);
   if (FAILED(hr)) return hr;
   return info->Invoke(self, id, flags, params, result, exception, argumentError);
 }
@@ -178,6 +197,11 @@ HRESULT ReportError(REFCLSID classId, const char* description, DWORD helpContext
     }
   }
   return hr == 0 ? DISP_E_EXCEPTION : hr;
+}
+
+HRESULT NoStaleErrorInfo(HRESULT hr) noexcept {
+  if (FAILED(hr)) SetErrorInfo(0, nullptr);
+  return hr;
 }
 
 }  // namespace com

@@ -101,11 +101,11 @@ HRESULT UnregisterKey(HKEY parent, const Key& key) {
 }
 
 // Whether the DLL of the other bitness has the class registered in the other registry view.
-bool ClassInOtherView() {
+bool ClassInOtherView(REFCLSID classId) {
   const bool is64 = sizeof(void*) == 8;
   BOOL wow64 = FALSE;
   if (!is64 && (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64)) return false;  // one view only
-  const std::string key = "CLSID\\" + GuidText(CLSID_CVexorin) + "\\InprocServer32";
+  const std::string key = "CLSID\\" + GuidText(classId) + "\\InprocServer32";
   HKEY handle = nullptr;
   const REGSAM other = is64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
   if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | other, &handle) != ERROR_SUCCESS) return false;
@@ -115,7 +115,7 @@ bool ClassInOtherView() {
 
 }  // namespace
 
-HRESULT RunRegistryScript(HINSTANCE module, UINT id, bool doRegister) {
+HRESULT RunRegistryScript(HINSTANCE module, UINT id, bool doRegister, REFCLSID classId) {
   std::string path;
   HRESULT hr = ModulePath(module, path);
   if (FAILED(hr)) return hr;
@@ -130,7 +130,7 @@ HRESULT RunRegistryScript(HINSTANCE module, UINT id, bool doRegister) {
   if (!registry_script::Parse(script, blocks, error)) return DISP_E_EXCEPTION;
   // 64-bit Windows keeps one ProgID and AppID key for both views (only CLSID is per view): while the
   // other bitness's DLL is registered, unregistration leaves those to it and removes its class key.
-  const bool otherRegistered = !doRegister && ClassInOtherView();
+  const bool otherRegistered = !doRegister && ClassInOtherView(classId);
   for (const auto& block : blocks) {
     const HKEY root = RootKey(block.root);
     if (root == nullptr) return E_INVALIDARG;

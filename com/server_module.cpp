@@ -5,6 +5,7 @@
 #include <iterator>
 #include <new>
 
+#include "com/audio_object.h"
 #include "com/class_object.h"
 #include "com/registrar.h"
 #include "vexorin_h.h"
@@ -14,12 +15,14 @@
 namespace com {
 
 const CLSID kClassId = {0xE3D03CDB, 0xB405, 0x4350, {0x8B, 0x9A, 0x29, 0xBE, 0xA8, 0x87, 0x3B, 0x1C}};
+const CLSID kAudioClassId = {0x51E986D4, 0xF084, 0x488D, {0x9E, 0x34, 0xD3, 0x59, 0xAB, 0x95, 0xF9, 0x7F}};
 const GUID kAppId = {0x625E6AD9, 0x9949, 0x46FE, {0x83, 0x9D, 0xD6, 0x37, 0x7C, 0x2B, 0xB7, 0xC6}};
 
 namespace {
 
 constexpr UINT kAppIdScript = 101;
 constexpr UINT kClassScript = 103;
+constexpr UINT kAudioClassScript = 104;
 
 ServerModule module = {};
 
@@ -34,10 +37,14 @@ struct ClassTable {
   CRITICAL_SECTION section;  // serialises creation of cached class objects
   bool sectionReady;
   HINSTANCE module;
-  ClassEntry entries[1];
+  ClassEntry entries[2];
 };
 
-ClassTable classTable = {{}, false, nullptr, {{&kClassId, kClassScript, CVexorin::CreateInstance, nullptr}}};
+ClassTable classTable = {{},
+                         false,
+                         nullptr,
+                         {{&kClassId, kClassScript, CVexorin::CreateInstance, nullptr},
+                          {&kAudioClassId, kAudioClassScript, CVexorinAudio::CreateInstance, nullptr}}};
 
 void ProcessAttach(HINSTANCE instance) {
   classTable.module = instance;
@@ -124,9 +131,10 @@ extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
   return vexorin::Guarded([] {
-    HRESULT hr = com::RunRegistryScript(com::Module().instance, com::kAppIdScript, true);
+    HRESULT hr = com::RunRegistryScript(com::Module().instance, com::kAppIdScript, true, com::kClassId);
     for (std::size_t i = 0; SUCCEEDED(hr) && i < std::size(com::classTable.entries); ++i) {
-      hr = com::RunRegistryScript(com::Module().instance, com::classTable.entries[i].registryScript, true);
+      const auto& entry = com::classTable.entries[i];
+      hr = com::RunRegistryScript(com::Module().instance, entry.registryScript, true, *entry.classId);
     }
     if (SUCCEEDED(hr)) hr = com::RegisterModuleTypeLib(com::Module().instance);
     return FAILED(hr) ? hr : S_OK;
@@ -137,10 +145,11 @@ extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
   return vexorin::Guarded([] {
     HRESULT hr = S_OK;
     for (std::size_t i = 0; SUCCEEDED(hr) && i < std::size(com::classTable.entries); ++i) {
-      hr = com::RunRegistryScript(com::Module().instance, com::classTable.entries[i].registryScript, false);
+      const auto& entry = com::classTable.entries[i];
+      hr = com::RunRegistryScript(com::Module().instance, entry.registryScript, false, *entry.classId);
     }
     if (SUCCEEDED(hr)) hr = com::UnregisterModuleTypeLib(com::Module().instance);
-    if (SUCCEEDED(hr)) hr = com::RunRegistryScript(com::Module().instance, com::kAppIdScript, false);
+    if (SUCCEEDED(hr)) hr = com::RunRegistryScript(com::Module().instance, com::kAppIdScript, false, com::kClassId);
     return FAILED(hr) ? hr : S_OK;
   });
 }

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "com/aggregated.h"
 #include "com/dispatch.h"
 #include "com/server_module.h"
 
@@ -14,42 +15,6 @@ const IID kIidScriptingContext = {0xD97A6DA0, 0xA868, 0x11CF, {0x83, 0xAE, 0x00,
 
 struct IScriptingContext : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE get_Request(IUnknown** request) = 0;  // the first own member
-};
-
-namespace {
-
-constexpr LONG kDestroying = static_cast<LONG>(0xC0000001u);
-
-}  // namespace
-
-// The aggregated form: its own non-delegating IUnknown and count, around a contained object whose
-// IUnknown methods go to the controlling object.
-class AggregatedVexorin final : public IUnknown {
- public:
-  explicit AggregatedVexorin(IUnknown* outer) : contained_(outer) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown)) {
-      *out = static_cast<IUnknown*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return contained_.InternalQueryInterface(iid, out);
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG refs = --refs_;
-    if (refs == 0) {
-      refs_ = kDestroying;
-      delete this;
-    }
-    return static_cast<ULONG>(refs);
-  }
-
- private:
-  LONG refs_ = 0;
-  CVexorin contained_;
 };
 
 CVexorin::CVexorin(IUnknown* outer) : outer_(outer) { ModuleLock(); }
@@ -66,7 +31,7 @@ HRESULT CVexorin::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
   // Construction throws the generator's failure: no object holds a number that did not come from it.
   return vexorin::Guarded([&] {
     if (outer != nullptr) {
-      auto* aggregated = new (std::nothrow) AggregatedVexorin(outer);
+      auto* aggregated = new (std::nothrow) Aggregated<CVexorin>(outer);
       if (aggregated == nullptr) return E_OUTOFMEMORY;
       const HRESULT hr = aggregated->QueryInterface(iid, out);
       if (FAILED(hr)) delete aggregated;
@@ -114,15 +79,15 @@ HRESULT CVexorin::GetTypeInfoCount(UINT* count) {
   return vexorin::Guarded([&] { return DispatchGetTypeInfoCount(count); });
 }
 HRESULT CVexorin::GetTypeInfo(UINT index, LCID locale, ITypeInfo** out) {
-  return vexorin::Guarded([&] { return DispatchGetTypeInfo(index, locale, out); });
+  return vexorin::Guarded([&] { return DispatchGetTypeInfo(IID_IVexorin, index, locale, out); });
 }
 HRESULT CVexorin::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) {
-  return vexorin::Guarded([&] { return DispatchGetIDsOfNames(iid, names, count, locale, ids); });
+  return vexorin::Guarded([&] { return DispatchGetIDsOfNames(IID_IVexorin, iid, names, count, locale, ids); });
 }
 HRESULT CVexorin::Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
                          EXCEPINFO* exception, UINT* argumentError) {
   return vexorin::Guarded([&] {
-    return DispatchInvoke(static_cast<IVexorin*>(this), id, iid, locale, flags, params, result, exception,
+    return DispatchInvoke(IID_IVexorin, static_cast<IVexorin*>(this), id, iid, locale, flags, params, result, exception,
                           argumentError);
   });
 }
@@ -145,9 +110,6 @@ HRESULT CVexorin::OnEndPage() {
   return S_OK;
 }
 
-// A failing member leaves no error information on the thread: what another call or component left
-// there would otherwise reach a script as this call's message. Without it a script engine shows the
-// HRESULT as its own error (VBScript: E_INVALIDARG is its error 5), as scripts expect.
 HRESULT CVexorin::GenerateRnd(LONG adigits, LONG* pnumber) {
   return NoStaleErrorInfo(core_.GenerateRnd(adigits, pnumber));
 }
@@ -160,11 +122,6 @@ HRESULT CVexorin::get_Noise(LONG* pVal) { return NoStaleErrorInfo(core_.get_Nois
 HRESULT CVexorin::put_Noise(LONG newVal) { return NoStaleErrorInfo(core_.put_Noise(newVal)); }
 HRESULT CVexorin::GetWidth(LONG* retVal) { return NoStaleErrorInfo(core_.GetWidth(retVal)); }
 HRESULT CVexorin::GetImage(VARIANT* retVal) { return NoStaleErrorInfo(core_.GetImage(retVal)); }
-
-HRESULT CVexorin::NoStaleErrorInfo(HRESULT hr) noexcept {
-  if (FAILED(hr)) SetErrorInfo(0, nullptr);
-  return hr;
-}
 
 HRESULT CVexorin::InterfaceSupportsErrorInfo(REFIID iid) {
   return IsEqualIID(iid, IID_IVexorin) ? S_OK : S_FALSE;

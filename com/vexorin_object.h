@@ -49,11 +49,10 @@ class CVexorin final : public IVexorin, public ISupportErrorInfo {
   ULONG InternalRelease();
 
  private:
-  friend class AggregatedVexorin;
+  template <class>
+  friend class Aggregated;
   explicit CVexorin(IUnknown* outer);
   ~CVexorin();
-  // A failure clears the thread's error information; S_OK and the like pass untouched.
-  static HRESULT NoStaleErrorInfo(HRESULT hr) noexcept;
 
   LONG refs_ = 0;
   platform::unique_com<IUnknown> request_;  // the page's Request object while a page runs

@@ -164,13 +164,7 @@ HRESULT VexorinComponent::SaveToFile(BSTR filePath) {
     JpegBytes jpeg;
     HRESULT hr = EncodePicture(jpeg);
     if (FAILED(hr)) return hr;
-    int handle = -1;
-    hr = platform::OpenOutputFile(filePath, &handle);
-    if (FAILED(hr)) return hr;
-    const bool written = platform::WriteWhole(handle, jpeg.data.get(), jpeg.size);
-    // A close that fails may have lost bytes: the file is not the picture.
-    const bool closed = platform::ActiveFileCalls().close(handle) == 0;
-    return written && closed ? S_OK : E_FAIL;
+    return platform::WriteNewFile(filePath, jpeg.data.get(), jpeg.size);
   });
 }
 

@@ -5,7 +5,10 @@
 <head><title>Please type the number</title></head>
 <body>
 <form method="post" action="check.asp">
-  <p><img src="captcha-image.asp?<%= Server.URLEncode(CStr(Timer)) %>" alt="A number to type"></p>
+  <p><img src="captcha-image.asp?<%= Server.URLEncode(CStr(Timer)) %>" alt="A number to type; the same number is spoken below"></p>
+  <p>Listen to the number instead:
+    <audio controls preload="none" src="captcha-audio.asp?<%= Server.URLEncode(CStr(Timer)) %>"
+           aria-label="The number, spoken">Your browser cannot play the spoken number.</audio></p>
   <p><label>The number in the picture: <input name="answer" autocomplete="off"></label></p>
   <p><button type="submit">Send</button></p>
 </form>

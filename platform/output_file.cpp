@@ -41,6 +41,16 @@ HRESULT OpenOutputFile(const OLECHAR* name, int* handle) {
   return S_OK;
 }
 
+HRESULT WriteNewFile(const OLECHAR* name, const void* data, std::size_t size) {
+  int handle = -1;
+  const HRESULT hr = OpenOutputFile(name, &handle);
+  if (FAILED(hr)) return hr;
+  const bool written = WriteWhole(handle, data, size);
+  // A close that fails may have lost bytes: the file is not what was asked for.
+  const bool closed = ActiveFileCalls().close(handle) == 0;
+  return written && closed ? S_OK : E_FAIL;
+}
+
 void SetBinaryMode(std::FILE* stream) {
 #ifdef _WIN32
   _setmode(_fileno(stream), _O_BINARY);

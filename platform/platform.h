@@ -149,6 +149,9 @@ bool IsExactFileName(const OLECHAR* name, UINT length);
 // E_INVALIDARG (and closed again) when it names no disk file but a device such as NUL or COM1, on
 // Windows.
 HRESULT OpenOutputFile(const OLECHAR* name, int* handle);
+// OpenOutputFile, then all `size` bytes, then the close: OpenOutputFile's refusals, or E_FAIL when a
+// write or the close fails (the file then holds what was written).
+HRESULT WriteNewFile(const OLECHAR* name, const void* data, std::size_t size);
 // Bytes written to `stream` pass unchanged (Windows' text mode would turn \n into \r\n).
 void SetBinaryMode(std::FILE* stream);
 

@@ -52,5 +52,25 @@ check "-o - sends the same JPEG bytes to standard output" cmp -s file.jpg stdout
 check "-o - sends the number to standard error" cmp -s <(tr -d '\r' < file.txt) <(tr -d '\r' < stderr.txt)
 check "-o - leaves no file named -" test ! -e ./-
 
+# --audio: the number spoken as a WAV file.
+check "audio writes captcha.wav" test "$(status_of --audio --seed 5)" = 0
+check "it is a RIFF WAVE file" bash -c "head -c 12 captcha.wav | od -An -c | tr -d ' ' | grep -q 'RIFF.*WAVE'"
+check "it prints a 6-digit number only" grep -Eqx '[0-9]{6}' <(tr -d '\r' < out.txt)
+run --audio --seed 8 -d 4 --noise-level 1 -o a.wav >a.txt 2>/dev/null
+run --audio --seed 8 -d 4 --noise-level 1 -o b.wav >b.txt 2>/dev/null
+run --audio --seed 9 -d 4 --noise-level 1 -o c.wav >c.txt 2>/dev/null
+check "audio: same seed, same number and bytes" bash -c "cmp -s a.txt b.txt && cmp -s a.wav b.wav"
+check "audio: four digits" grep -Eqx '[0-9]{4}' <(tr -d '\r' < a.txt)
+check "audio: another seed, other bytes" bash -c "! cmp -s a.wav c.wav"
+run --audio -n 0710 --seed 3 -o file.wav >file.txt 2>/dev/null
+run --audio -n 0710 --seed 3 -o - >stdout.wav 2>stderr.txt
+check "audio: -o - sends the same WAV bytes to standard output" cmp -s file.wav stdout.wav
+check "audio: the given number, on standard error with -o -" test "$(tr -d '\r' < stderr.txt)" = 0710
+check "audio: a number with a letter fails with E_INVALIDARG" test "$(status_of --audio -n 12x4)" = 1
+check "audio: the message carries E_INVALIDARG" grep -q "0x80070057" err.txt
+check "audio: noise level 5 is a usage error" test "$(status_of --audio --noise-level 5)" = 2
+check "audio: picture options are usage errors" test "$(status_of --audio -H 40)" = 2
+check "noise level without --audio is a usage error" test "$(status_of --noise-level 1)" = 2
+
 if [ $failures -ne 0 ]; then echo "$failures check(s) failed"; exit 1; fi
 echo "all checks passed"

@@ -712,11 +712,324 @@ TEST_F(ComTest, WithoutTheTypeLibraryOnlyTheVtableWorks) {
   EXPECT_EQ(v->get_Height(&height), S_OK);
   EXPECT_EQ(height, 30);
   v->Release();
+  // The audio class alike: by name nothing, through its vtable everything.
+  IVexorinAudio* a = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_CVexorinAudio, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorinAudio,
+                             reinterpret_cast<void**>(&a)), S_OK);
+  names[0] = const_cast<LPOLESTR>(L"GetAudio");
+  EXPECT_TRUE(FAILED(a->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)));
+  EXPECT_TRUE(FAILED(a->Invoke(2, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr)));
+  LONG noise = -1;
+  EXPECT_EQ(a->get_Noise(&noise), S_OK);
+  EXPECT_EQ(noise, 3);
+  a->Release();
   // Put the registration back for whatever runs next.
   Exports dll;
   auto reg = Export<HRESULT(STDAPICALLTYPE*)()>(dll.module, "DllRegisterServer");
   ASSERT_NE(reg, nullptr);
   EXPECT_EQ(reg(), S_OK);
+}
+
+}  // namespace
+
+// The spoken alternative: its own class in the same DLL, with the picture object's rules.
+namespace {
+
+class AudioComTest : public ComTest {
+ protected:
+  IVexorinAudio* CreateAudio() {
+    IVexorinAudio* a = nullptr;
+    EXPECT_EQ(CoCreateInstance(CLSID_CVexorinAudio, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorinAudio,
+                               reinterpret_cast<void**>(&a)),
+              S_OK);
+    return a;
+  }
+  static void SetNumber(IVexorinAudio* a, const wchar_t* digits) {
+    BSTR text = SysAllocString(digits);
+    EXPECT_EQ(a->put_Number(text), S_OK);
+    SysFreeString(text);
+  }
+};
+
+std::vector<unsigned char> ArrayBytes(const VARIANT& v) {
+  if (v.vt != (VT_ARRAY | VT_UI1)) return {};
+  LONG upper = -1;
+  SafeArrayGetUBound(v.parray, 1, &upper);
+  void* data = nullptr;
+  if (FAILED(SafeArrayAccessData(v.parray, &data))) return {};
+  std::vector<unsigned char> bytes(static_cast<unsigned char*>(data), static_cast<unsigned char*>(data) + upper + 1);
+  SafeArrayUnaccessData(v.parray);
+  return bytes;
+}
+
+TEST_F(AudioComTest, CreatedByProgIdsWithItsOwnClassAndDefaults) {
+  for (const wchar_t* progId : {L"Veltrano.VexorinAudio", L"Veltrano.VexorinAudio.1"}) {
+    CLSID clsid;
+    ASSERT_EQ(CLSIDFromProgID(progId, &clsid), S_OK);
+    EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_CVexorinAudio));
+  }
+  LPOLESTR progId = nullptr;
+  ASSERT_EQ(ProgIDFromCLSID(CLSID_CVexorinAudio, &progId), S_OK);
+  EXPECT_STREQ(progId, L"Veltrano.VexorinAudio.1");
+  CoTaskMemFree(progId);
+  IVexorinAudio* a = CreateAudio();
+  ASSERT_NE(a, nullptr);
+  BSTR number = nullptr;
+  LONG noise = -1;
+  EXPECT_EQ(a->get_Number(&number), S_OK);
+  EXPECT_EQ(SysStringLen(number), 0u);
+  SysFreeString(number);
+  EXPECT_EQ(a->get_Noise(&noise), S_OK);
+  EXPECT_EQ(noise, 3);
+  // One object is no other: the picture's interface is not the audio's.
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(a->QueryInterface(IID_IVexorin, &out), E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(a->Release(), 0u);
+}
+
+TEST_F(AudioComTest, ClassObjectInterfaceTableAndAggregation) {
+  Exports dll;
+  IClassFactory* picture = nullptr;
+  IClassFactory* audio = nullptr;
+  ASSERT_EQ(dll.getClassObject(kClassId, IID_IClassFactory, reinterpret_cast<void**>(&picture)), S_OK);
+  ASSERT_EQ(dll.getClassObject(CLSID_CVexorinAudio, IID_IClassFactory, reinterpret_cast<void**>(&audio)), S_OK);
+  EXPECT_NE(picture, audio);
+  IVexorinAudio* a = nullptr;
+  ASSERT_EQ(audio->CreateInstance(nullptr, IID_IVexorinAudio, reinterpret_cast<void**>(&a)), S_OK);
+  picture->Release();
+  audio->Release();
+  EXPECT_EQ(dll.canUnloadNow(), S_FALSE);  // the object holds the module
+
+  IUnknown* unknown = nullptr;
+  IDispatch* dispatch = nullptr;
+  ISupportErrorInfo* support = nullptr;
+  ASSERT_EQ(a->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
+  ASSERT_EQ(a->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
+  ASSERT_EQ(a->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)), S_OK);
+  EXPECT_EQ(unknown, static_cast<IUnknown*>(a));
+  EXPECT_EQ(dispatch, static_cast<IDispatch*>(a));
+  IUnknown* fromSupport = nullptr;
+  ASSERT_EQ(support->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&fromSupport)), S_OK);
+  EXPECT_EQ(fromSupport, unknown);
+  EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IVexorinAudio), S_OK);
+  EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IVexorin), S_FALSE);
+  fromSupport->Release();
+  support->Release();
+  dispatch->Release();
+  unknown->Release();
+  EXPECT_EQ(a->Release(), 0u);
+  EXPECT_EQ(dll.canUnloadNow(), S_OK);
+
+  Outer outer;
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(CoCreateInstance(CLSID_CVexorinAudio, &outer, CLSCTX_INPROC_SERVER, IID_IVexorinAudio, &out),
+            CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(out, nullptr);
+  ASSERT_EQ(CoCreateInstance(CLSID_CVexorinAudio, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             reinterpret_cast<void**>(&outer.inner)),
+            S_OK);
+  ASSERT_EQ(outer.QueryInterface(IID_IVexorinAudio, reinterpret_cast<void**>(&a)), S_OK);
+  EXPECT_EQ(outer.refs, 2);
+  IUnknown* identity = nullptr;
+  ASSERT_EQ(a->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)), S_OK);
+  EXPECT_EQ(identity, static_cast<IUnknown*>(&outer));
+  identity->Release();
+  a->Release();
+  EXPECT_EQ(outer.refs, 1);
+  EXPECT_EQ(outer.inner->Release(), 0u);
+}
+
+TEST_F(AudioComTest, EveryMemberByNameAndTheWavItGives) {
+  IVexorinAudio* a = CreateAudio();
+  ASSERT_NE(a, nullptr);
+  IDispatch* d = a;
+  ITypeInfo* info = nullptr;
+  ASSERT_EQ(d->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info), S_OK);
+  TYPEATTR* attributes = nullptr;
+  ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
+  EXPECT_TRUE(IsEqualGUID(attributes->guid, IID_IVexorinAudio));
+  info->ReleaseTypeAttr(attributes);
+  info->Release();
+  const struct {
+    const wchar_t* name;
+    DISPID id;
+  } ids[] = {{L"Number", 1}, {L"Noise", 2}, {L"GetAudio", 3}, {L"getaudio", 3}, {L"SaveToFile", 4}};
+  for (const auto& c : ids) {
+    DISPID id = 0;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(c.name)};
+    EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+    EXPECT_EQ(id, c.id);
+  }
+  DISPID id = 0;
+  LPOLESTR pictureMember[] = {const_cast<LPOLESTR>(L"GenerateRnd")};
+  EXPECT_EQ(d->GetIDsOfNames(IID_NULL, pictureMember, 1, LOCALE_USER_DEFAULT, &id), DISP_E_UNKNOWNNAME);
+
+  VARIANT result;
+  VariantInit(&result);
+  VARIANT text;
+  VariantInit(&text);
+  text.vt = VT_BSTR;
+  text.bstrVal = SysAllocString(L"072");
+  EXPECT_EQ(Call(d, L"Number", DISPATCH_PROPERTYPUT, {text}, nullptr), S_OK);
+  VariantClear(&text);
+  ASSERT_EQ(Call(d, L"Number", DISPATCH_PROPERTYGET, {}, &result), S_OK);
+  ASSERT_EQ(result.vt, VT_BSTR);
+  EXPECT_STREQ(result.bstrVal, L"072");
+  VariantClear(&result);
+  EXPECT_EQ(Call(d, L"Noise", DISPATCH_PROPERTYPUT, {Long(1)}, nullptr), S_OK);
+  ASSERT_EQ(Call(d, L"Noise", DISPATCH_PROPERTYGET, {}, &result), S_OK);
+  EXPECT_EQ(result.lVal, 1);
+  ASSERT_EQ(Call(d, L"GetAudio", DISPATCH_METHOD, {}, &result), S_OK);
+  const std::vector<unsigned char> wav = ArrayBytes(result);
+  VariantClear(&result);
+  ASSERT_GT(wav.size(), 44u + 32000u);  // three digits and their gaps take over a second
+  EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
+  EXPECT_EQ(std::string(wav.begin() + 8, wav.begin() + 16), "WAVEfmt ");
+  std::uint32_t dataBytes = 0;
+  std::memcpy(&dataBytes, &wav[40], 4);
+  EXPECT_EQ(dataBytes, wav.size() - 44);
+  // Two calls, two sounds.
+  ASSERT_EQ(Call(d, L"GetAudio", DISPATCH_METHOD, {}, &result), S_OK);
+  EXPECT_NE(ArrayBytes(result), wav);
+  VariantClear(&result);
+
+  // A failing member comes back from the type information as an exception carrying its code.
+  for (LONG bad : {LONG{-1}, LONG{5}}) {
+    EXCEPINFO exception = {};
+    VARIANT value = Long(bad);
+    DISPID put = DISPID_PROPERTYPUT;
+    DISPPARAMS one = {&value, &put, 1, 1};
+    EXPECT_EQ(d->Invoke(2, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &one, nullptr, &exception, nullptr),
+              DISP_E_EXCEPTION);
+    EXPECT_EQ(exception.scode, E_INVALIDARG);
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+  }
+  EXPECT_EQ(a->Release(), 0u);
+}
+
+TEST_F(AudioComTest, DispatchByTheRules) {
+  IVexorinAudio* a = CreateAudio();
+  ASSERT_NE(a, nullptr);
+  UINT count = 0;
+  EXPECT_EQ(a->GetTypeInfoCount(&count), S_OK);
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(a->GetTypeInfoCount(nullptr), E_POINTER);
+  ITypeInfo* t = reinterpret_cast<ITypeInfo*>(static_cast<std::uintptr_t>(0xCCCCCCCCu));
+  EXPECT_EQ(a->GetTypeInfo(1, LOCALE_USER_DEFAULT, &t), DISP_E_BADINDEX);
+  EXPECT_EQ(t, nullptr);
+  DISPID id = 0;
+  LPOLESTR names[] = {const_cast<LPOLESTR>(L"Noise")};
+  LPOLESTR nullName[] = {nullptr};
+  EXPECT_EQ(a->GetIDsOfNames(IID_IVexorinAudio, names, 1, LOCALE_USER_DEFAULT, &id), DISP_E_UNKNOWNINTERFACE);
+  EXPECT_EQ(a->GetIDsOfNames(IID_NULL, nullptr, 1, LOCALE_USER_DEFAULT, &id), E_INVALIDARG);
+  EXPECT_EQ(a->GetIDsOfNames(IID_NULL, nullName, 1, LOCALE_USER_DEFAULT, &id), E_INVALIDARG);
+  EXPECT_EQ(a->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, nullptr), E_POINTER);
+  DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  VARIANT result;
+  VariantInit(&result);
+  EXPECT_EQ(a->Invoke(2, IID_IVexorinAudio, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+            DISP_E_UNKNOWNINTERFACE);
+  EXPECT_EQ(a->Invoke(2, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, nullptr, &result, nullptr, nullptr),
+            E_INVALIDARG);
+  ASSERT_EQ(a->Invoke(2, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr), S_OK);
+  EXPECT_EQ(result.lVal, 3);
+  a->Release();
+}
+
+TEST_F(AudioComTest, FailuresCarryNoStaleErrorInformationAndOutParametersAreOnlyWritten) {
+  IVexorinAudio* a = CreateAudio();
+  ASSERT_NE(a, nullptr);
+  BSTR empty = SysAllocString(L"");
+  BSTR letters = SysAllocString(L"12a");
+  const struct {
+    const char* member;
+    std::function<HRESULT()> call;
+    HRESULT expected;
+  } cases[] = {
+      {"GetAudio before a number", [&] { VARIANT v; return a->GetAudio(&v); }, E_FAIL},
+      {"Number empty", [&] { return a->put_Number(empty); }, E_INVALIDARG},
+      {"Number with a letter", [&] { return a->put_Number(letters); }, E_INVALIDARG},
+      {"Noise 5", [&] { return a->put_Noise(5); }, E_INVALIDARG},
+      {"SaveToFile empty", [&] { return a->SaveToFile(empty); }, E_INVALIDARG},
+      {"GetAudio null", [&] { return a->GetAudio(nullptr); }, E_POINTER},
+      {"Number null", [&] { return a->get_Number(nullptr); }, E_POINTER},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.member);
+    LeaveStaleErrorInfo();
+    EXPECT_EQ(c.call(), c.expected);
+    IErrorInfo* info = nullptr;
+    EXPECT_EQ(GetErrorInfo(0, &info), S_FALSE) << "another component's error information was left";
+    if (info != nullptr) info->Release();
+  }
+  SysFreeString(empty);
+  SysFreeString(letters);
+
+  SetNumber(a, L"9");
+  VARIANT garbage;
+  std::memset(&garbage, 0xCC, sizeof garbage);
+  garbage.vt = VT_BSTR;  // clearing it would free a wild pointer
+  ASSERT_EQ(a->GetAudio(&garbage), S_OK);
+  EXPECT_EQ(garbage.vt, VT_ARRAY | VT_UI1);
+  VariantClear(&garbage);
+  FakeRequest callers;
+  VARIANT holding;
+  holding.vt = VT_UNKNOWN;
+  holding.punkVal = &callers;
+  ASSERT_EQ(a->GetAudio(&holding), S_OK);
+  EXPECT_EQ(callers.refs, 1);  // the caller's object stays the caller's
+  VariantClear(&holding);
+  BSTR number = reinterpret_cast<BSTR>(static_cast<std::uintptr_t>(0xCCCCCCCCu));
+  ASSERT_EQ(a->get_Number(&number), S_OK);
+  EXPECT_STREQ(number, L"9");
+  SysFreeString(number);
+  a->Release();
+}
+
+TEST_F(AudioComTest, SaveToFileWritesTheFileNamedAndOnlyDiskFiles) {
+  wchar_t temp[MAX_PATH];
+  ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+  const std::wstring outer = std::wstring(temp) + L"vexorin-audio-names-" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring inner = outer + L"\\inner";
+  ASSERT_TRUE(CreateDirectoryW(outer.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(inner.c_str(), nullptr));
+  IVexorinAudio* a = CreateAudio();
+  ASSERT_NE(a, nullptr);
+  SetNumber(a, L"4711");
+  const struct {
+    const wchar_t* what;
+    std::wstring name;
+    HRESULT expected;
+    const wchar_t* created;
+  } cases[] = {
+      {L"full-width ..\\", L"\xFF0E\xFF0E\xFF3C" L"esc.wav", S_OK, L"\xFF0E\xFF0E\xFF3C" L"esc.wav"},
+      {L"CJK", L"\x58F0\x97F3.wav", S_OK, L"\x58F0\x97F3.wav"},
+      {L"NUL inside", std::wstring(L"evil.asp\0.wav", 13), E_INVALIDARG, nullptr},
+      {L"device NUL", L"NUL", E_INVALIDARG, nullptr},
+      {L"device in a path", L"nul.wav", E_INVALIDARG, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.what);
+    const std::wstring full = c.name == L"NUL" ? c.name : inner + L"\\" + c.name;
+    BSTR path = SysAllocStringLen(full.data(), static_cast<UINT>(full.size()));
+    EXPECT_EQ(a->SaveToFile(path), c.expected);
+    SysFreeString(path);
+    const std::vector<std::wstring> names = Names(inner);
+    if (c.created == nullptr) {
+      EXPECT_TRUE(names.empty());
+    } else {
+      ASSERT_EQ(names.size(), 1u);
+      EXPECT_EQ(names[0], c.created);
+      DeleteFileW((inner + L"\\" + c.created).c_str());
+    }
+    EXPECT_EQ(Names(outer), std::vector<std::wstring>{L"inner"}) << "a file escaped the directory";
+  }
+  a->Release();
+  RemoveDirectoryW(inner.c_str());
+  RemoveDirectoryW(outer.c_str());
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
-// A COM client as a host of one bitness is: asks for the registered class in-process only, draws,
-// and proves that the DLL serving it is loaded in this very process from the expected path.
+// A COM client as a host of one bitness is: asks for the registered classes in-process only, draws
+// and speaks, and proves that the DLL serving them is loaded in this very process from the
+// expected path.
 //   inproc_client <expected DLL path>   create, call by vtable and by name, check the module
-//   inproc_client --absent              the class must not be available in-process to this side
+//   inproc_client --absent              the classes must not be available in-process to this side
 // A surrogate process would answer CoCreateInstance too; hence the module handle and the check
 // that the object's own code lies inside that module's image.
 // Prints one line per finding; exit status 0 only when every check held.
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
 
@@ -52,6 +54,23 @@ bool InsideImage(HMODULE module, const void* address) {
   return at >= base && at < base + nt->OptionalHeader.SizeOfImage;
 }
 
+// A WAV in a byte-array VARIANT: the RIFF/WAVE header and a data chunk that fills the rest.
+bool HoldsWav(const VARIANT& v) {
+  if (V_VT(&v) != (VT_ARRAY | VT_UI1) || V_ARRAY(&v) == nullptr) return false;
+  SAFEARRAY* array = V_ARRAY(&v);
+  LONG upper = -1;
+  void* data = nullptr;
+  if (FAILED(SafeArrayGetUBound(array, 1, &upper)) || upper < 44 || FAILED(SafeArrayAccessData(array, &data))) {
+    return false;
+  }
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  const unsigned long dataBytes = bytes[40] | bytes[41] << 8 | bytes[42] << 16 | static_cast<unsigned long>(bytes[43]) << 24;
+  const bool ok = std::memcmp(bytes, "RIFF", 4) == 0 && std::memcmp(bytes + 8, "WAVEfmt ", 8) == 0 &&
+                  dataBytes == static_cast<unsigned long>(upper + 1 - 44);
+  SafeArrayUnaccessData(array);
+  return ok;
+}
+
 HRESULT CallByName(IDispatch* object, const wchar_t* name, VARIANT* result) {
   DISPID id = DISPID_UNKNOWN;
   LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
@@ -68,8 +87,14 @@ int Absent() {
       CoCreateInstance(CLSID_CVexorin, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorin, reinterpret_cast<void**>(&v));
   std::printf("CoCreateInstance: 0x%08lX\n", static_cast<unsigned long>(hr));
   Check(hr == REGDB_E_CLASSNOTREG, "the class is not registered for this side");
+  IVexorinAudio* a = nullptr;
+  const HRESULT audio = CoCreateInstance(CLSID_CVexorinAudio, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorinAudio,
+                                         reinterpret_cast<void**>(&a));
+  std::printf("CoCreateInstance (audio): 0x%08lX\n", static_cast<unsigned long>(audio));
+  Check(audio == REGDB_E_CLASSNOTREG, "the audio class is not registered for this side");
   Check(GetModuleHandleW(L"vexorin.dll") == nullptr, "no vexorin.dll in this process");
   if (v != nullptr) v->Release();
+  if (a != nullptr) a->Release();
   return failures == 0 ? 0 : 1;
 }
 
@@ -112,6 +137,22 @@ int Present(const wchar_t* expected) {
   Check(CallByName(v, L"Number", &result) == S_OK && V_VT(&result) == VT_BSTR && SysStringLen(V_BSTR(&result)) == 6,
         "Number by name has six digits");
   VariantClear(&result);
+
+  // The spoken alternative, from the same module.
+  IVexorinAudio* a = nullptr;
+  Check(CoCreateInstance(CLSID_CVexorinAudio, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorinAudio,
+                         reinterpret_cast<void**>(&a)) == S_OK && a != nullptr,
+        "the audio class with CLSCTX_INPROC_SERVER");
+  if (a != nullptr) {
+    const void* audioCode = reinterpret_cast<const void*>((*reinterpret_cast<void***>(a))[0]);
+    Check(module != nullptr && InsideImage(module, audioCode), "the audio object's code lies inside that module");
+    BSTR digits = SysAllocString(L"4711");
+    Check(a->put_Number(digits) == S_OK, "audio Number put");
+    SysFreeString(digits);
+    Check(CallByName(a, L"GetAudio", &result) == S_OK && HoldsWav(result), "GetAudio by name gives a WAV");
+    VariantClear(&result);
+    a->Release();
+  }
   v->Release();
   return failures == 0 ? 0 : 1;
 }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# regsvr32 writes every key and value of both registry scripts; regsvr32 /u takes them away again,
+# regsvr32 writes every key and value of the registry scripts (the picture's class, the audio's
+# class and the application identifier); regsvr32 /u takes them away again,
 # keeping AppID and CLSID themselves; a second /u succeeds. Ends with the DLL registered.
 # regsvr32 and reg are $VEXORIN_WINE's, so they see the registry view of the DLL's own bitness.
 # usage: registration_test.sh <vexorin.dll> <win32 | win64: the type library's system kind>
@@ -8,6 +9,7 @@ wine=${VEXORIN_WINE:-wine}
 dll=$(realpath "$1")
 syskind=$2
 clsid='{E3D03CDB-B405-4350-8B9A-29BEA8873B1C}'
+audio='{51E986D4-F084-488D-9E34-D359AB95F97F}'
 appid='{625E6AD9-9949-46FE-839D-D6377C2BB7C6}'
 libid='{B9EE6356-AC03-47BB-8897-C6DCA2730F99}'
 failures=0
@@ -45,6 +47,19 @@ check "TypeLib" value "HKCR\\CLSID\\$clsid\\TypeLib" "" "$libid"
 check "AppID key" value "HKCR\\AppID\\$appid" "" "Vexorin"
 check "AppID of the module" value 'HKCR\AppID\vexorin.DLL' "AppID" "$appid"
 check "type library registered" value "HKCR\\TypeLib\\$libid\\2.0\\0\\$syskind" "" "$winpath"
+check "audio: versioned ProgID" value 'HKCR\Veltrano.VexorinAudio.1' "" "Veltrano.VexorinAudio Class"
+check "audio: versioned ProgID's CLSID" value 'HKCR\Veltrano.VexorinAudio.1\CLSID' "" "$audio"
+check "audio: ProgID" value 'HKCR\Veltrano.VexorinAudio' "" "Veltrano.VexorinAudio Class"
+check "audio: ProgID's CLSID" value 'HKCR\Veltrano.VexorinAudio\CLSID' "" "$audio"
+check "audio: CurVer" value 'HKCR\Veltrano.VexorinAudio\CurVer' "" "Veltrano.VexorinAudio.1"
+check "audio: class key" value "HKCR\\CLSID\\$audio" "" "Veltrano.VexorinAudio Class"
+check "audio: class AppID value" value "HKCR\\CLSID\\$audio" "AppID" "$appid"
+check "audio: class ProgID" value "HKCR\\CLSID\\$audio\\ProgID" "" "Veltrano.VexorinAudio.1"
+check "audio: VersionIndependentProgID" value "HKCR\\CLSID\\$audio\\VersionIndependentProgID" "" "Veltrano.VexorinAudio"
+check "audio: Programmable" exists "HKCR\\CLSID\\$audio\\Programmable"
+check "audio: InprocServer32 is the module path" value "HKCR\\CLSID\\$audio\\InprocServer32" "" "$winpath"
+check "audio: ThreadingModel Apartment" value "HKCR\\CLSID\\$audio\\InprocServer32" "ThreadingModel" "Apartment"
+check "audio: TypeLib" value "HKCR\\CLSID\\$audio\\TypeLib" "" "$libid"
 
 check "regsvr32 /u succeeds" "$wine" regsvr32 /s /u "$(basename "$dll")"
 check "AppID stays" exists 'HKCR\AppID'
@@ -55,6 +70,19 @@ check "class key gone" absent "HKCR\\CLSID\\$clsid"
 check "AppID key gone" absent "HKCR\\AppID\\$appid"
 check "module's AppID key gone" absent 'HKCR\AppID\vexorin.DLL'
 check "type library gone" absent "HKCR\\TypeLib\\$libid\\2.0\\0\\$syskind"
+check "audio: ProgID gone" absent 'HKCR\Veltrano.VexorinAudio'
+check "audio: versioned ProgID gone" absent 'HKCR\Veltrano.VexorinAudio.1'
+check "audio: class key gone" absent "HKCR\\CLSID\\$audio"
+# Nothing of either class is left anywhere under HKCR (Wine's reg writes its export in UTF-16),
+# unless the other bitness's DLL is registered in this prefix and keeps the keys both views share.
+if [ "$syskind" = win32 ] || ! "$wine" reg query "HKCR\\CLSID\\$clsid" /reg:32 >/dev/null 2>&1; then
+  export_file=$(mktemp --suffix=.reg)
+  "$wine" reg export HKCR "$("$wine" winepath -w "$export_file" | tr -d '\r')" /y >/dev/null 2>&1
+  check "HKCR exported" test -s "$export_file"
+  check "nothing of either class left under HKCR" bash -c \
+    "! iconv -f UTF-16LE -t UTF-8 '$export_file' | grep -Fiq -e Veltrano -e '$clsid' -e '$audio'"
+  rm -f "$export_file"
+fi
 other=win32; [ "$syskind" = win32 ] && other=win64
 if absent "HKCR\\TypeLib\\$libid\\2.0\\0\\$other"; then
   check "no other registration: the library's key gone" absent "HKCR\\TypeLib\\$libid"
@@ -68,6 +96,7 @@ if [ "$syskind" = win64 ]; then
   # subkey): unregistering this DLL must leave it and the keys both share.
   other='C:\x86\vexorin.dll'
   "$wine" reg add "HKCR\\CLSID\\$clsid\\InprocServer32" /ve /d "$other" /reg:32 /f >/dev/null 2>&1
+  "$wine" reg add "HKCR\\CLSID\\$audio\\InprocServer32" /ve /d "$other" /reg:32 /f >/dev/null 2>&1
   "$wine" reg add "HKCR\\TypeLib\\$libid\\2.0\\0\\win32" /ve /d "$other" /f >/dev/null 2>&1
   check "with a 32-bit registration beside it: regsvr32 /u succeeds" "$wine" regsvr32 /s /u "$(basename "$dll")"
   check "its own class key gone" absent "HKCR\\CLSID\\$clsid"
@@ -77,9 +106,13 @@ if [ "$syskind" = win64 ]; then
   check "the ProgIDs stay" value 'HKCR\Veltrano.Vexorin\CLSID' "" "$clsid"
   check "the versioned ProgID stays" value 'HKCR\Veltrano.Vexorin.2\CLSID' "" "$clsid"
   check "the module's AppID stays" value 'HKCR\AppID\vexorin.DLL' "AppID" "$appid"
+  check "its own audio class key gone" absent "HKCR\\CLSID\\$audio"
+  check "the 32-bit audio class key stays" value "HKCR\\CLSID\\$audio\\InprocServer32" "" "$other" /reg:32
+  check "the audio ProgIDs stay" value 'HKCR\Veltrano.VexorinAudio\CLSID' "" "$audio"
   check "a second regsvr32 /u beside it succeeds" "$wine" regsvr32 /s /u "$(basename "$dll")"
   # The 32-bit side leaves as the last one out would: its class key and the whole library.
   "$wine" reg delete "HKCR\\CLSID\\$clsid" /reg:32 /f >/dev/null 2>&1
+  "$wine" reg delete "HKCR\\CLSID\\$audio" /reg:32 /f >/dev/null 2>&1
   "$wine" reg delete "HKCR\\TypeLib\\$libid" /f >/dev/null 2>&1
   check "registered once more" "$wine" regsvr32 /s "$(basename "$dll")"
 fi

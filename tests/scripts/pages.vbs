@@ -29,6 +29,7 @@ End Class
 
 Class FakeResponse
   Public ContentType
+  Public Status
   Public Expires
   Public CacheControl
   Public Headers
@@ -68,6 +69,18 @@ Check "the content type is JPEG", response.ContentType = "image/jpeg"
 Check "the picture is sent once as a byte array", response.Writes = 1 And response.WrittenType = 8209
 Check "browsers may not cache it", InStr(response.CacheControl, "no-store") > 0 And response.Expires = -1
 Check "proxies may not cache it", InStr(response.Headers, "Pragma: no-cache") > 0
+
+Set response = New FakeResponse
+ServeCaptchaAudio session, response
+Check "the audio is a WAV", response.ContentType = "audio/wav"
+Check "it is sent once as a byte array", response.Writes = 1 And response.WrittenType = 8209
+Check "browsers and proxies may not cache it", InStr(response.CacheControl, "no-store") > 0 And _
+  response.Expires = -1 And InStr(response.Headers, "Pragma: no-cache") > 0
+Check "speaking leaves the number to answer", session(CaptchaSessionKey) = number
+Set response = New FakeResponse
+ServeCaptchaAudio New FakeSession, response
+Check "without a served picture: 404 and nothing sent", response.Status = "404 Not Found" And response.Writes = 0
+
 Check "the right answer, with blanks around it, passes", CheckCaptchaAnswer(session, "  " & number & " ")
 Check "the same answer again is refused", Not CheckCaptchaAnswer(session, number)
 

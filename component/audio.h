@@ -1,0 +1,73 @@
+// The spoken alternative: the digits of a number read out as a WAV file, each call assembled afresh
+// from the built-in voice with random gaps, tempo, pitch and gain, and at Noise above 0 a babble of
+// the voice's own clips behind it. A plain object whose methods return HRESULTs and never throw.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace vexorin {
+
+constexpr LONG kMaxAudioNoise = 4;      // Noise 0 (clean) to 4
+constexpr LONG kDefaultAudioNoise = 3;  // see the README: the level the attackers were measured at
+constexpr std::size_t kWavHeaderSize = 44;
+
+// The babble's level against the voice, in dB, at each Noise above 0.
+double AudioSnrDb(LONG noise);
+
+// The fast generator behind one call's draws (SplitMix64), started at a seed from the system's
+// generator: each call is independent, and a test's stand-in for that source makes it repeatable.
+class AudioRandom {
+ public:
+  explicit AudioRandom(std::uint64_t seed) noexcept : state_(seed) {}
+  std::uint64_t Next() noexcept;
+  double Uniform(double lo, double hi) noexcept;  // in [lo, hi)
+  std::size_t Below(std::size_t bound) noexcept;  // in 0..bound-1, bound >= 1
+
+ private:
+  std::uint64_t state_;
+};
+
+// `digits` ('0'..'9', at least one) spoken at kVoiceSampleRate, mono. `noise` 0..kMaxAudioNoise.
+// Plain double arithmetic with the renderer's own sine: the same seed gives the same samples on
+// every build. Throws std::bad_alloc when memory runs out.
+std::vector<std::int16_t> SpeakDigits(const std::string& digits, LONG noise, std::uint64_t seed);
+
+// The canonical 44-byte RIFF/WAVE header and the samples, 16-bit little-endian PCM, mono.
+std::vector<unsigned char> WavFile(const std::vector<std::int16_t>& samples);
+
+// Resamples by `factor` (above 1: shorter and higher) with a windowed-sinc low-pass whose cutoff
+// follows the factor, so nothing folds back. Exposed for the tests and the attacker benchmark.
+std::vector<double> Resample(const std::int16_t* samples, std::size_t count, double factor);
+
+class AudioComponent {
+ public:
+  AudioComponent() = default;
+  AudioComponent(const AudioComponent&) = delete;
+  AudioComponent& operator=(const AudioComponent&) = delete;
+
+  HRESULT get_Number(BSTR* pVal);
+  // 1 to 9 of '0'..'9' and nothing else; E_INVALIDARG otherwise, the state unchanged.
+  HRESULT put_Number(BSTR newVal);
+  HRESULT get_Noise(LONG* pVal);
+  // 0..kMaxAudioNoise; E_INVALIDARG otherwise, the state unchanged.
+  HRESULT put_Noise(LONG newVal);
+  HRESULT GetAudio(VARIANT* retVal);
+  HRESULT SaveToFile(BSTR filePath);
+
+  // The WAV bytes of the current state, with one seed drawn from the system's generator: E_FAIL
+  // while no number is set, the generator's failure when it fails.
+  HRESULT MakeWav(std::vector<unsigned char>& wav);
+
+  const std::string& Digits() const noexcept { return digits_; }
+
+ private:
+  std::string digits_;  // empty until a number is set
+  LONG noise_ = kDefaultAudioNoise;
+};
+
+}  // namespace vexorin

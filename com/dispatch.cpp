@@ -3,7 +3,9 @@
 #include <atomic>
 #include <new>
 
+#include "com/scoped_lock.h"
 #include "com/server_module.h"
+#include "platform/owner.h"
 #include "platform/text.h"
 #include "vexorin_h.h"
 
@@ -82,35 +84,30 @@ HRESULT EnsureTypeInfo(REFIID interfaceId, LCID locale, ITypeInfo** typeInfo) {
     *typeInfo = info;
     return S_OK;
   }
-  ServerModule& module = Module();
-  EnterCriticalSection(&module.moduleLock);
+  const ScopedLock lock(Module().moduleLock);
   HRESULT hr = S_OK;
   if (cache->typeInfo.load() == nullptr) {
-    ITypeLib* library = nullptr;
-    hr = LoadRegTypeLib(LIBID_corvathLib, 2, 0, locale, &library);
+    platform::unique_com<ITypeLib> library;
+    hr = LoadRegTypeLib(LIBID_corvathLib, 2, 0, locale, library.put());
     if (SUCCEEDED(hr)) {
-      ITypeInfo* loaded = nullptr;
-      hr = library->GetTypeInfoOfGuid(interfaceId, &loaded);
+      platform::unique_com<ITypeInfo> loaded;
+      hr = library.get()->GetTypeInfoOfGuid(interfaceId, loaded.put());
       if (SUCCEEDED(hr)) {
         ITypeInfo2* richer = nullptr;
-        if (SUCCEEDED(loaded->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(&richer)))) {
-          loaded->Release();
-          loaded = richer;
+        if (SUCCEEDED(loaded.get()->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(&richer)))) {
+          loaded.reset(richer);
         }
         // Cached only when its release at unload is booked: otherwise it would never be released.
         if (AddTermination(ReleaseTypeInfoCache, cache)) {
-          cache->typeInfo.store(loaded);
+          cache->typeInfo.store(loaded.release());
         } else {
-          loaded->Release();
           hr = E_OUTOFMEMORY;
         }
       }
-      library->Release();
     }
   }
   info = cache->typeInfo.load();
   if (info != nullptr && cache->names.load() == nullptr) BuildNameCache(*cache, info);
-  LeaveCriticalSection(&module.moduleLock);
   *typeInfo = info;
   return info != nullptr ? S_OK : hr;
 }

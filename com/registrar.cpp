@@ -106,11 +106,9 @@ bool ClassInOtherView(REFCLSID classId) {
   BOOL wow64 = FALSE;
   if (!is64 && (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64)) return false;  // one view only
   const std::string key = "CLSID\\" + GuidText(classId) + "\\InprocServer32";
-  HKEY handle = nullptr;
+  unique_hkey handle;
   const REGSAM other = is64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | other, &handle) != ERROR_SUCCESS) return false;
-  RegCloseKey(handle);
-  return true;
+  return RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | other, handle.put()) == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -124,7 +122,7 @@ HRESULT RunRegistryScript(HINSTANCE module, UINT id, bool doRegister, REFCLSID c
   if (FAILED(hr)) return hr;
   const std::string quotedPath = registry_script::DoubleApostrophes(path);
   script = registry_script::Substitute(
-      script, {{"APPID", GuidText(kAppId)}, {"MODULE", quotedPath}, {"MODULE_RAW", quotedPath}});
+      script, {{"APPID", GuidText(kAppId)}, {"MODULE", quotedPath}});
   std::vector<registry_script::RootBlock> blocks;
   std::string error;
   if (!registry_script::Parse(script, blocks, error)) return DISP_E_EXCEPTION;
@@ -152,7 +150,7 @@ HRESULT RunRegistryScript(HINSTANCE module, UINT id, bool doRegister, REFCLSID c
 
 namespace {
 
-HRESULT LoadModuleTypeLib(HINSTANCE module, std::wstring& loadedFrom, ITypeLib** library) {
+HRESULT LoadModuleTypeLib(HINSTANCE module, std::wstring& loadedFrom, platform::unique_com<ITypeLib>& library) {
   std::string path;
   HRESULT hr = ModulePath(module, path);
   if (FAILED(hr)) return hr;
@@ -161,29 +159,27 @@ HRESULT LoadModuleTypeLib(HINSTANCE module, std::wstring& loadedFrom, ITypeLib**
     return std::wstring(wide.get(), SysStringLen(wide.get()));
   };
   loadedFrom = widen(path);
-  hr = LoadTypeLib(loadedFrom.c_str(), library);
+  hr = LoadTypeLib(loadedFrom.c_str(), library.put());
   if (SUCCEEDED(hr)) return hr;
   const std::size_t dot = path.find_last_of('.');
   const std::size_t separator = path.find_last_of("\\/:");
   if (dot != std::string::npos && (separator == std::string::npos || dot > separator)) path.resize(dot);
   path += ".tlb";
   loadedFrom = widen(path);
-  return LoadTypeLib(loadedFrom.c_str(), library);
+  return LoadTypeLib(loadedFrom.c_str(), library.put());
 }
 
 }  // namespace
 
 HRESULT RegisterModuleTypeLib(HINSTANCE module) {
   std::wstring path;
-  ITypeLib* library = nullptr;
-  HRESULT hr = LoadModuleTypeLib(module, path, &library);
+  platform::unique_com<ITypeLib> library;
+  const HRESULT hr = LoadModuleTypeLib(module, path, library);
   if (FAILED(hr)) return hr;
   std::wstring helpDirectory = path;
   const std::size_t cut = helpDirectory.find_last_of(L"\\/:");
   helpDirectory.resize(cut == std::wstring::npos ? 0 : cut + 1);
-  hr = RegisterTypeLib(library, &path[0], helpDirectory.empty() ? nullptr : &helpDirectory[0]);
-  library->Release();
-  return hr;
+  return RegisterTypeLib(library.get(), &path[0], helpDirectory.empty() ? nullptr : &helpDirectory[0]);
 }
 
 namespace {
@@ -200,25 +196,23 @@ const char* SystemKindName(SYSKIND kind) {
 // Whether the library's version key holds a registration other than this locale and system kind:
 // the 32- and 64-bit DLLs share the key, each owning its own win32 or win64 subkey.
 bool OthersRegistered(const std::string& versionKey, const std::string& ownLocale, const char* ownKind) {
-  HKEY version = nullptr;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, versionKey.c_str(), 0, KEY_READ, &version) != ERROR_SUCCESS) return false;
+  unique_hkey version;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, versionKey.c_str(), 0, KEY_READ, version.put()) != ERROR_SUCCESS) return false;
   bool others = false;
   char locale[256];
   for (DWORD i = 0; !others; ++i) {
     DWORD length = sizeof locale;
-    if (RegEnumKeyExA(version, i, locale, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (RegEnumKeyExA(version.get(), i, locale, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
     if (_stricmp(locale, "FLAGS") == 0 || _stricmp(locale, "HELPDIR") == 0) continue;
-    HKEY kinds = nullptr;
-    if (RegOpenKeyExA(version, locale, 0, KEY_READ, &kinds) != ERROR_SUCCESS) continue;
+    unique_hkey kinds;
+    if (RegOpenKeyExA(version.get(), locale, 0, KEY_READ, kinds.put()) != ERROR_SUCCESS) continue;
     char kind[256];
     for (DWORD j = 0; !others; ++j) {
       length = sizeof kind;
-      if (RegEnumKeyExA(kinds, j, kind, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      if (RegEnumKeyExA(kinds.get(), j, kind, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
       others = _stricmp(locale, ownLocale.c_str()) != 0 || _stricmp(kind, ownKind) != 0;
     }
-    RegCloseKey(kinds);
   }
-  RegCloseKey(version);
   return others;
 }
 
@@ -226,11 +220,11 @@ bool OthersRegistered(const std::string& versionKey, const std::string& ownLocal
 
 HRESULT UnregisterModuleTypeLib(HINSTANCE module) {
   std::wstring path;
-  ITypeLib* library = nullptr;
-  HRESULT hr = LoadModuleTypeLib(module, path, &library);
+  platform::unique_com<ITypeLib> library;
+  HRESULT hr = LoadModuleTypeLib(module, path, library);
   if (FAILED(hr)) return hr;
   TLIBATTR* attributes = nullptr;
-  hr = library->GetLibAttr(&attributes);
+  hr = library.get()->GetLibAttr(&attributes);
   if (SUCCEEDED(hr)) {
     char versionKey[96];
     std::snprintf(versionKey, sizeof versionKey, "TypeLib\\%s\\%x.%x", GuidText(attributes->guid).c_str(),
@@ -239,9 +233,8 @@ HRESULT UnregisterModuleTypeLib(HINSTANCE module) {
     std::snprintf(locale, sizeof locale, "%lx", static_cast<unsigned long>(attributes->lcid));
     const char* kind = SystemKindName(attributes->syskind);
     const std::string ownKey = std::string(versionKey) + "\\" + locale + "\\" + kind;
-    HKEY own = nullptr;
-    const bool registered = RegOpenKeyExA(HKEY_CLASSES_ROOT, ownKey.c_str(), 0, KEY_READ, &own) == ERROR_SUCCESS;
-    if (own != nullptr) RegCloseKey(own);
+    unique_hkey own;
+    const bool registered = RegOpenKeyExA(HKEY_CLASSES_ROOT, ownKey.c_str(), 0, KEY_READ, own.put()) == ERROR_SUCCESS;
     if (!registered) {
       hr = S_OK;  // already unregistered is no failure, as for the scripts' absent keys
     } else if (OthersRegistered(versionKey, locale, kind)) {
@@ -254,9 +247,8 @@ HRESULT UnregisterModuleTypeLib(HINSTANCE module) {
       hr = UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
                              attributes->lcid, attributes->syskind);
     }
-    library->ReleaseTLibAttr(attributes);
+    library.get()->ReleaseTLibAttr(attributes);
   }
-  library->Release();
   return hr;
 }
 

@@ -8,14 +8,13 @@
 #include "com/audio_object.h"
 #include "com/class_object.h"
 #include "com/registrar.h"
+#include "com/scoped_lock.h"
 #include "vexorin_h.h"
 #include "com/vexorin_object.h"
 #include "component/component.h"
 
 namespace com {
 
-const CLSID kClassId = {0xE3D03CDB, 0xB405, 0x4350, {0x8B, 0x9A, 0x29, 0xBE, 0xA8, 0x87, 0x3B, 0x1C}};
-const CLSID kAudioClassId = {0x51E986D4, 0xF084, 0x488D, {0x9E, 0x34, 0xD3, 0x59, 0xAB, 0x95, 0xF9, 0x7F}};
 const GUID kAppId = {0x625E6AD9, 0x9949, 0x46FE, {0x83, 0x9D, 0xD6, 0x37, 0x7C, 0x2B, 0xB7, 0xC6}};
 
 namespace {
@@ -36,18 +35,15 @@ struct ClassEntry {
 struct ClassTable {
   CRITICAL_SECTION section;  // serialises creation of cached class objects
   bool sectionReady;
-  HINSTANCE module;
   ClassEntry entries[2];
 };
 
 ClassTable classTable = {{},
                          false,
-                         nullptr,
-                         {{&kClassId, kClassScript, CVexorin::CreateInstance, nullptr},
-                          {&kAudioClassId, kAudioClassScript, CVexorinAudio::CreateInstance, nullptr}}};
+                         {{&CLSID_CVexorin, kClassScript, CVexorin::CreateInstance, nullptr},
+                          {&CLSID_CVexorinAudio, kAudioClassScript, CVexorinAudio::CreateInstance, nullptr}}};
 
 void ProcessAttach(HINSTANCE instance) {
-  classTable.module = instance;
   classTable.sectionReady = InitializeCriticalSectionAndSpinCount(&classTable.section, 0) != FALSE;
   module.instance = instance;
   module.lockCount = 0;
@@ -109,13 +105,12 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID classId, REFIID iid
       if (!IsEqualCLSID(classId, *entry.classId)) continue;
       HRESULT hr = S_OK;
       if (entry.cachedClassObject.load() == nullptr) {
-        EnterCriticalSection(&com::classTable.section);
+        const com::ScopedLock lock(com::classTable.section);
         if (entry.cachedClassObject.load() == nullptr) {  // tested again under the lock
           void* created = nullptr;
           hr = com::ClassObject::Create(entry.creator, IID_IUnknown, &created);
           if (SUCCEEDED(hr)) entry.cachedClassObject.store(static_cast<IUnknown*>(created));
         }
-        LeaveCriticalSection(&com::classTable.section);
       }
       if (IUnknown* cached = entry.cachedClassObject.load()) hr = cached->QueryInterface(iid, out);
       if (*out == nullptr && SUCCEEDED(hr)) hr = CLASS_E_CLASSNOTAVAILABLE;
@@ -131,7 +126,7 @@ extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
   return vexorin::Guarded([] {
-    HRESULT hr = com::RunRegistryScript(com::Module().instance, com::kAppIdScript, true, com::kClassId);
+    HRESULT hr = com::RunRegistryScript(com::Module().instance, com::kAppIdScript, true, CLSID_CVexorin);
     for (std::size_t i = 0; SUCCEEDED(hr) && i < std::size(com::classTable.entries); ++i) {
       const auto& entry = com::classTable.entries[i];
       hr = com::RunRegistryScript(com::Module().instance, entry.registryScript, true, *entry.classId);
@@ -149,7 +144,7 @@ extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
       hr = com::RunRegistryScript(com::Module().instance, entry.registryScript, false, *entry.classId);
     }
     if (SUCCEEDED(hr)) hr = com::UnregisterModuleTypeLib(com::Module().instance);
-    if (SUCCEEDED(hr)) hr = com::RunRegistryScript(com::Module().instance, com::kAppIdScript, false, com::kClassId);
+    if (SUCCEEDED(hr)) hr = com::RunRegistryScript(com::Module().instance, com::kAppIdScript, false, CLSID_CVexorin);
     return FAILED(hr) ? hr : S_OK;
   });
 }

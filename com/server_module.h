@@ -28,8 +28,6 @@ LONG ModuleUnlock();  // interlocked decrement
 // False when no entry could be allocated (the work then runs at once).
 bool AddTermination(void (*function)(void*), void* argument);
 
-extern const CLSID kClassId;       // the picture
-extern const CLSID kAudioClassId;  // the spoken alternative
 extern const GUID kAppId;
 
 }  // namespace com

@@ -3,27 +3,14 @@
 #pragma once
 
 #include "vexorin_h.h"
+#include "com/dispatch_object.h"
 #include "component/audio.h"
 
 namespace com {
 
-class CVexorinAudio final : public IVexorinAudio, public ISupportErrorInfo {
+class CVexorinAudio final : public DispatchObject<CVexorinAudio, IVexorinAudio> {
  public:
-  // Makes an object (aggregated when `outer` is given) and queries it for `iid`.
-  static HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** out);
-
-  // IUnknown: delegated to the controlling object when aggregated.
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
-
-  // IDispatch
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** out) override;
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale,
-                                          DISPID* ids) override;
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
-                                   VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
+  static REFIID InterfaceId() { return IID_IVexorinAudio; }
 
   // IVexorinAudio
   HRESULT STDMETHODCALLTYPE get_Number(BSTR* pVal) override;
@@ -33,22 +20,13 @@ class CVexorinAudio final : public IVexorinAudio, public ISupportErrorInfo {
   HRESULT STDMETHODCALLTYPE GetAudio(VARIANT* retVal) override;
   HRESULT STDMETHODCALLTYPE SaveToFile(BSTR filePath) override;
 
-  // ISupportErrorInfo
-  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
-
-  // The fixed interface table, shared by the plain object and the aggregated form's inner unknown.
-  HRESULT InternalQueryInterface(REFIID iid, void** out);
-  ULONG InternalAddRef();
-  ULONG InternalRelease();
-
  private:
+  friend class DispatchObject<CVexorinAudio, IVexorinAudio>;
   template <class>
   friend class Aggregated;
-  explicit CVexorinAudio(IUnknown* outer);
-  ~CVexorinAudio();
+  explicit CVexorinAudio(IUnknown* outer) : DispatchObject(outer) {}
+  ~CVexorinAudio() = default;
 
-  LONG refs_ = 0;
-  IUnknown* outer_;  // the controlling object, or null
   vexorin::AudioComponent core_;
 };
 

@@ -1,10 +1,6 @@
 #include "com/vexorin_object.h"
 
-#include <new>
-
-#include "com/aggregated.h"
 #include "com/dispatch.h"
-#include "com/server_module.h"
 
 namespace com {
 
@@ -16,81 +12,6 @@ const IID kIidScriptingContext = {0xD97A6DA0, 0xA868, 0x11CF, {0x83, 0xAE, 0x00,
 struct IScriptingContext : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE get_Request(IUnknown** request) = 0;  // the first own member
 };
-
-CVexorin::CVexorin(IUnknown* outer) : outer_(outer) { ModuleLock(); }
-
-CVexorin::~CVexorin() {
-  refs_ = kDestroying;  // reference calls during tear-down never reach 0 again
-  ModuleUnlock();
-}
-
-HRESULT CVexorin::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  if (outer != nullptr && !IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
-  // Construction throws the generator's failure: no object holds a number that did not come from it.
-  return vexorin::Guarded([&] {
-    if (outer != nullptr) {
-      auto* aggregated = new (std::nothrow) Aggregated<CVexorin>(outer);
-      if (aggregated == nullptr) return E_OUTOFMEMORY;
-      const HRESULT hr = aggregated->QueryInterface(iid, out);
-      if (FAILED(hr)) delete aggregated;
-      return hr;
-    }
-    auto* object = new (std::nothrow) CVexorin(nullptr);  // constructs the state with its defaults
-    if (object == nullptr) return E_OUTOFMEMORY;
-    const HRESULT hr = object->InternalQueryInterface(iid, out);
-    if (FAILED(hr)) delete object;
-    return hr;
-  });
-}
-
-HRESULT CVexorin::InternalQueryInterface(REFIID iid, void** out) {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  IUnknown* answer = nullptr;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IVexorin) || IsEqualIID(iid, IID_IDispatch)) {
-    answer = static_cast<IVexorin*>(this);
-  } else if (IsEqualIID(iid, IID_ISupportErrorInfo)) {
-    answer = static_cast<ISupportErrorInfo*>(this);
-  } else {
-    return E_NOINTERFACE;
-  }
-  answer->AddRef();  // goes to the controlling object when aggregated
-  *out = answer;
-  return S_OK;
-}
-
-ULONG CVexorin::InternalAddRef() { return static_cast<ULONG>(++refs_); }
-
-ULONG CVexorin::InternalRelease() {
-  const LONG refs = --refs_;
-  if (refs == 0) delete this;
-  return static_cast<ULONG>(refs);
-}
-
-HRESULT CVexorin::QueryInterface(REFIID iid, void** out) {
-  return outer_ != nullptr ? outer_->QueryInterface(iid, out) : InternalQueryInterface(iid, out);
-}
-ULONG CVexorin::AddRef() { return outer_ != nullptr ? outer_->AddRef() : InternalAddRef(); }
-ULONG CVexorin::Release() { return outer_ != nullptr ? outer_->Release() : InternalRelease(); }
-
-HRESULT CVexorin::GetTypeInfoCount(UINT* count) {
-  return vexorin::Guarded([&] { return DispatchGetTypeInfoCount(count); });
-}
-HRESULT CVexorin::GetTypeInfo(UINT index, LCID locale, ITypeInfo** out) {
-  return vexorin::Guarded([&] { return DispatchGetTypeInfo(IID_IVexorin, index, locale, out); });
-}
-HRESULT CVexorin::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) {
-  return vexorin::Guarded([&] { return DispatchGetIDsOfNames(IID_IVexorin, iid, names, count, locale, ids); });
-}
-HRESULT CVexorin::Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
-                         EXCEPINFO* exception, UINT* argumentError) {
-  return vexorin::Guarded([&] {
-    return DispatchInvoke(IID_IVexorin, static_cast<IVexorin*>(this), id, iid, locale, flags, params, result, exception,
-                          argumentError);
-  });
-}
 
 HRESULT CVexorin::OnStartPage(IUnknown* piUnk) {
   return vexorin::Guarded([&] {
@@ -122,9 +43,5 @@ HRESULT CVexorin::get_Noise(LONG* pVal) { return NoStaleErrorInfo(core_.get_Nois
 HRESULT CVexorin::put_Noise(LONG newVal) { return NoStaleErrorInfo(core_.put_Noise(newVal)); }
 HRESULT CVexorin::GetWidth(LONG* retVal) { return NoStaleErrorInfo(core_.GetWidth(retVal)); }
 HRESULT CVexorin::GetImage(VARIANT* retVal) { return NoStaleErrorInfo(core_.GetImage(retVal)); }
-
-HRESULT CVexorin::InterfaceSupportsErrorInfo(REFIID iid) {
-  return IsEqualIID(iid, IID_IVexorin) ? S_OK : S_FALSE;
-}
 
 }  // namespace com

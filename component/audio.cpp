@@ -10,6 +10,7 @@
 #include "component/voice.h"
 #include "platform/owner.h"
 #include "platform/random_source.h"
+#include "platform/splitmix64.h"
 #include "platform/text.h"
 
 namespace vexorin {
@@ -59,11 +60,7 @@ double AudioSnrDb(LONG noise) {
 }
 
 std::uint64_t AudioRandom::Next() noexcept {
-  state_ += 0x9E3779B97F4A7C15u;
-  std::uint64_t z = state_;
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
-  return z ^ (z >> 31);
+  return platform::SplitMix64Next(state_);
 }
 
 double AudioRandom::Uniform(double lo, double hi) noexcept {

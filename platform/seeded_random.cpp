@@ -1,13 +1,10 @@
 #include "platform/seeded_random.h"
+#include "platform/splitmix64.h"
 
 namespace platform {
 
 std::uint64_t SeededRandomSource::Next() noexcept {
-  state_ += 0x9E3779B97F4A7C15u;
-  std::uint64_t z = state_;
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
-  return z ^ (z >> 31);
+  return SplitMix64Next(state_);
 }
 
 HRESULT SeededRandomSource::Fill(void* out, std::size_t size) noexcept {

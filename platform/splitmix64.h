@@ -1,0 +1,18 @@
+// SplitMix64: a fast 64-bit generator whose whole state is its seed. Predictable by design: it
+// stretches a seed drawn from the system's generator (the audio's draws), or stands in for that
+// generator in repeatable runs (--seed, tests).
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+inline std::uint64_t SplitMix64Next(std::uint64_t& state) noexcept {
+  state += 0x9E3779B97F4A7C15u;
+  std::uint64_t z = state;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+  return z ^ (z >> 31);
+}
+
+}  // namespace platform

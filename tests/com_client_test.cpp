@@ -570,37 +570,30 @@ std::vector<std::wstring> Names(const std::wstring& dir) {
   return names;
 }
 
-TEST_F(ComTest, TheFileWrittenIsTheFileNamed) {
+// A name given to SaveToFile, and what it must give: the one name inside `inner` afterwards, or
+// null for none.
+struct FileNameCase {
+  const wchar_t* what;
+  std::wstring name;  // inside `inner`, but for the bare device name NUL
+  HRESULT expected;
+  const wchar_t* created;
+};
+
+// SaveToFile writes exactly the file named, or nothing, and nothing outside `inner` (inside `outer`).
+// Both directories are made here and removed at the end.
+void ExpectTheFileNamed(const std::wstring& prefix, const std::function<HRESULT(BSTR)>& save,
+                        const std::vector<FileNameCase>& cases) {
   wchar_t temp[MAX_PATH];
   ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
-  const std::wstring outer = std::wstring(temp) + L"vexorin-names-" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring outer = std::wstring(temp) + prefix + std::to_wstring(GetCurrentProcessId());
   const std::wstring inner = outer + L"\\inner";
   ASSERT_TRUE(CreateDirectoryW(outer.c_str(), nullptr));
   ASSERT_TRUE(CreateDirectoryW(inner.c_str(), nullptr));
-  IVexorin* v = Create();
-  ASSERT_NE(v, nullptr);
-  const struct {
-    const wchar_t* what;
-    std::wstring name;  // inside `inner`
-    HRESULT expected;
-    const wchar_t* created;  // the one name inside `inner` afterwards, or null for none
-  } cases[] = {
-      // Full-width dots and backslash: best-fit narrowing made them "..\" and escaped the directory.
-      {L"full-width ..\\", L"\xFF0E\xFF0E\xFF3C" L"esc.jpg", S_OK, L"\xFF0E\xFF0E\xFF3C" L"esc.jpg"},
-      {L"full-width letters", L"\xFF52\xFF45\xFF50.jpg", S_OK, L"\xFF52\xFF45\xFF50.jpg"},
-      {L"U+0100", L"\x0100.jpg", S_OK, L"\x0100.jpg"},
-      {L"CJK", L"\x56FE\x7247.jpg", S_OK, L"\x56FE\x7247.jpg"},
-      {L"Cyrillic", L"\x0444\x043E\x0442\x043E.jpg", S_OK, L"\x0444\x043E\x0442\x043E.jpg"},
-      {L"emoji", L"\xD83D\xDE00.jpg", S_OK, L"\xD83D\xDE00.jpg"},
-      {L"NUL inside", std::wstring(L"evil.asp\0.jpg", 13), E_INVALIDARG, nullptr},
-      {L"device NUL", L"NUL", E_INVALIDARG, nullptr},
-      {L"device in a path", L"nul.jpg", E_INVALIDARG, nullptr},
-  };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.what);
     const std::wstring full = c.name == L"NUL" ? c.name : inner + L"\\" + c.name;
     BSTR path = SysAllocStringLen(full.data(), static_cast<UINT>(full.size()));
-    EXPECT_EQ(v->SaveToFile(path), c.expected);
+    EXPECT_EQ(save(path), c.expected);
     SysFreeString(path);
     const std::vector<std::wstring> names = Names(inner);
     if (c.created == nullptr) {
@@ -612,9 +605,27 @@ TEST_F(ComTest, TheFileWrittenIsTheFileNamed) {
     }
     EXPECT_EQ(Names(outer), std::vector<std::wstring>{L"inner"}) << "a file escaped the directory";
   }
-  v->Release();
   RemoveDirectoryW(inner.c_str());
   RemoveDirectoryW(outer.c_str());
+}
+
+TEST_F(ComTest, TheFileWrittenIsTheFileNamed) {
+  IVexorin* v = Create();
+  ASSERT_NE(v, nullptr);
+  ExpectTheFileNamed(L"vexorin-names-", [&](BSTR path) { return v->SaveToFile(path); },
+                     {
+                         // Full-width dots and backslash: best-fit narrowing made them "..\" and escaped the directory.
+                         {L"full-width ..\\", L"\xFF0E\xFF0E\xFF3C" L"esc.jpg", S_OK, L"\xFF0E\xFF0E\xFF3C" L"esc.jpg"},
+                         {L"full-width letters", L"\xFF52\xFF45\xFF50.jpg", S_OK, L"\xFF52\xFF45\xFF50.jpg"},
+                         {L"U+0100", L"\x0100.jpg", S_OK, L"\x0100.jpg"},
+                         {L"CJK", L"\x56FE\x7247.jpg", S_OK, L"\x56FE\x7247.jpg"},
+                         {L"Cyrillic", L"\x0444\x043E\x0442\x043E.jpg", S_OK, L"\x0444\x043E\x0442\x043E.jpg"},
+                         {L"emoji", L"\xD83D\xDE00.jpg", S_OK, L"\xD83D\xDE00.jpg"},
+                         {L"NUL inside", std::wstring(L"evil.asp\0.jpg", 13), E_INVALIDARG, nullptr},
+                         {L"device NUL", L"NUL", E_INVALIDARG, nullptr},
+                         {L"device in a path", L"nul.jpg", E_INVALIDARG, nullptr},
+                     });
+  v->Release();
 }
 
 // A copy of the DLL whose full path does not fit the 260-character buffer: registering it fails with
@@ -990,46 +1001,18 @@ TEST_F(AudioComTest, FailuresCarryNoStaleErrorInformationAndOutParametersAreOnly
 }
 
 TEST_F(AudioComTest, SaveToFileWritesTheFileNamedAndOnlyDiskFiles) {
-  wchar_t temp[MAX_PATH];
-  ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
-  const std::wstring outer = std::wstring(temp) + L"vexorin-audio-names-" + std::to_wstring(GetCurrentProcessId());
-  const std::wstring inner = outer + L"\\inner";
-  ASSERT_TRUE(CreateDirectoryW(outer.c_str(), nullptr));
-  ASSERT_TRUE(CreateDirectoryW(inner.c_str(), nullptr));
   IVexorinAudio* a = CreateAudio();
   ASSERT_NE(a, nullptr);
   SetNumber(a, L"4711");
-  const struct {
-    const wchar_t* what;
-    std::wstring name;
-    HRESULT expected;
-    const wchar_t* created;
-  } cases[] = {
-      {L"full-width ..\\", L"\xFF0E\xFF0E\xFF3C" L"esc.wav", S_OK, L"\xFF0E\xFF0E\xFF3C" L"esc.wav"},
-      {L"CJK", L"\x58F0\x97F3.wav", S_OK, L"\x58F0\x97F3.wav"},
-      {L"NUL inside", std::wstring(L"evil.asp\0.wav", 13), E_INVALIDARG, nullptr},
-      {L"device NUL", L"NUL", E_INVALIDARG, nullptr},
-      {L"device in a path", L"nul.wav", E_INVALIDARG, nullptr},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.what);
-    const std::wstring full = c.name == L"NUL" ? c.name : inner + L"\\" + c.name;
-    BSTR path = SysAllocStringLen(full.data(), static_cast<UINT>(full.size()));
-    EXPECT_EQ(a->SaveToFile(path), c.expected);
-    SysFreeString(path);
-    const std::vector<std::wstring> names = Names(inner);
-    if (c.created == nullptr) {
-      EXPECT_TRUE(names.empty());
-    } else {
-      ASSERT_EQ(names.size(), 1u);
-      EXPECT_EQ(names[0], c.created);
-      DeleteFileW((inner + L"\\" + c.created).c_str());
-    }
-    EXPECT_EQ(Names(outer), std::vector<std::wstring>{L"inner"}) << "a file escaped the directory";
-  }
+  ExpectTheFileNamed(L"vexorin-audio-names-", [&](BSTR path) { return a->SaveToFile(path); },
+                     {
+                         {L"full-width ..\\", L"\xFF0E\xFF0E\xFF3C" L"esc.wav", S_OK, L"\xFF0E\xFF0E\xFF3C" L"esc.wav"},
+                         {L"CJK", L"\x58F0\x97F3.wav", S_OK, L"\x58F0\x97F3.wav"},
+                         {L"NUL inside", std::wstring(L"evil.asp\0.wav", 13), E_INVALIDARG, nullptr},
+                         {L"device NUL", L"NUL", E_INVALIDARG, nullptr},
+                         {L"device in a path", L"nul.wav", E_INVALIDARG, nullptr},
+                     });
   a->Release();
-  RemoveDirectoryW(inner.c_str());
-  RemoveDirectoryW(outer.c_str());
 }
 
 }  // namespace

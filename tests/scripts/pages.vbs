@@ -80,6 +80,24 @@ Check "speaking leaves the number to answer", session(CaptchaSessionKey) = numbe
 Set response = New FakeResponse
 ServeCaptchaAudio New FakeSession, response
 Check "without a served picture: 404 and nothing sent", response.Status = "404 Not Found" And response.Writes = 0
+Dim play
+For play = 2 To CaptchaMaxPlays
+  Set response = New FakeResponse
+  ServeCaptchaAudio session, response
+  Check "play " & play & " is sent", response.Writes = 1
+Next
+Check "the plays so far leave the number to answer", session(CaptchaSessionKey) = number
+Set response = New FakeResponse
+ServeCaptchaAudio session, response
+Check "one play too many: 404, nothing sent", response.Status = "404 Not Found" And response.Writes = 0
+Check "and the number is forgotten", IsEmpty(session(CaptchaSessionKey))
+Check "so no answer passes", Not CheckCaptchaAnswer(session, number)
+
+ServeCaptchaImage session, New FakeResponse, 6
+number = session(CaptchaSessionKey)
+Set response = New FakeResponse
+ServeCaptchaAudio session, response
+Check "a new picture may be spoken again", response.Writes = 1
 
 Check "the right answer, with blanks around it, passes", CheckCaptchaAnswer(session, "  " & number & " ")
 Check "the same answer again is refused", Not CheckCaptchaAnswer(session, number)

@@ -147,6 +147,22 @@ int Parse(int argc, char** argv, Options& o) {
   return -1;
 }
 
+// The output path as the component takes it, or false (with a message) when the conversion would
+// name another file: bytes that are no text in this system's code page would become U+FFFD.
+bool OutputPath(const char* output, platform::unique_bstr& path) {
+  path.reset(platform::MakeBstrNothrow(output));
+  if (path.get() == nullptr) {
+    Failed("converting the output path", E_OUTOFMEMORY);
+    return false;
+  }
+  std::string back;
+  if (!platform::NarrowFromWide(path.get(), back) || back != output) {
+    std::fprintf(stderr, "vexorin: the file name '%s' is not text in this system's code page\n", output);
+    return false;
+  }
+  return true;
+}
+
 int WritePgm(vexorin::VexorinComponent& component, const char* path) {
   vexorin::Canvas canvas;
   const HRESULT hr = component.Render(canvas);
@@ -223,8 +239,8 @@ int Speak(const Options& o) {
       return 1;
     }
   } else {
-    platform::unique_bstr path(platform::MakeBstrNothrow(o.output));
-    if (path.get() == nullptr) return Failed("converting the output path", E_OUTOFMEMORY);
+    platform::unique_bstr path;
+    if (!OutputPath(o.output, path)) return 1;
     hr = audio.SaveToFile(path.get());
     if (FAILED(hr)) return Failed(std::string("writing '") + o.output + "'", hr);
   }
@@ -275,8 +291,8 @@ int main(int argc, char** argv) {
     const int status = WritePgm(component, o.output);
     if (status != 0) return status;
   } else {
-    platform::unique_bstr path(platform::MakeBstrNothrow(o.output));
-    if (path.get() == nullptr) return Failed("converting the output path", E_OUTOFMEMORY);
+    platform::unique_bstr path;
+    if (!OutputPath(o.output, path)) return 1;
     const HRESULT hr = component.SaveToFile(path.get());
     if (FAILED(hr)) return Failed(std::string("writing '") + o.output + "'", hr);
   }

@@ -45,6 +45,10 @@ check "the message carries E_INVALIDARG" grep -q "0x80070057" err.txt
 check "unwritable output fails" test "$(status_of -o "$work/no/such/dir/x.jpg")" = 1
 check "the message carries E_FAIL" grep -q "0x80004005" err.txt
 check "nothing printed on failure" test ! -s out.txt
+if [ ${#runner[@]} -eq 0 ]; then  # bytes that are no UTF-8 would name another file
+  check "a file name that is no text fails" test "$(status_of -o "$(printf 'odd\377name.jpg')")" = 1
+  check "and writes no file" test -z "$(ls | grep 'name.jpg')"
+fi
 
 run --seed 77 -d 7 -o file.jpg >file.txt 2>/dev/null
 run --seed 77 -d 7 -o - >stdout.jpg 2>stderr.txt

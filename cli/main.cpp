@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "component/component.h"
 #include "platform/text.h"
@@ -30,7 +31,9 @@ constexpr const char* kUsage =
     "  -f, --format F     jpeg (default) or pgm (the raw gray canvas)\n"
     "  -o, --output FILE  where to write the picture (default captcha.jpg); - sends the JPEG\n"
     "                     bytes to standard output and the number to standard error\n"
-    "  -h, --help         show this help\n";
+    "  -h, --help         show this help\n"
+    "      --batch FILE   one run per line of FILE, each line holding the options of a run\n"
+    "                     (in one process: what a run sets for the process, --seed, stays)\n";
 
 struct Options {
   long digits = 0;
@@ -164,7 +167,7 @@ int WriteJpegToStdout(vexorin::VexorinComponent& component) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int Run(int argc, char** argv) {
   Options o;
   const int parsed = Parse(argc, argv, o);
   if (parsed >= 0) return parsed;
@@ -209,4 +212,31 @@ int main(int argc, char** argv) {
   std::FILE* numberOut = toStdout ? stderr : stdout;
   std::fprintf(numberOut, "%s\n", text.c_str());
   return std::fflush(numberOut) == 0 ? 0 : 1;
+}
+
+// Many runs in one process: a Windows build of the tool under emulated Wine takes seconds to start.
+static int RunBatch(const char* path) {
+  std::FILE* f = std::fopen(path, "r");
+  if (f == nullptr) {
+    std::fprintf(stderr, "vexorin: cannot read '%s': %s\n", path, std::strerror(errno));
+    return 2;
+  }
+  int status = 0;
+  char line[4096];
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    std::vector<char*> args{const_cast<char*>("vexorin")};
+    for (char* word = std::strtok(line, " \t\r\n"); word != nullptr; word = std::strtok(nullptr, " \t\r\n")) {
+      args.push_back(word);
+    }
+    if (args.size() == 1) continue;
+    const int result = Run(static_cast<int>(args.size()), args.data());
+    if (status == 0) status = result;
+  }
+  std::fclose(f);
+  return status;
+}
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--batch") == 0) return RunBatch(argv[2]);
+  return Run(argc, argv);
 }

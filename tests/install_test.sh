@@ -28,7 +28,7 @@ rm -rf "$work/broken"
 if ! can_run_32bit; then
   restore
   if [ $failures -ne 0 ]; then echo "$failures check(s) failed"; exit 1; fi
-  echo "SKIPPED the rest: this machine's kernel runs no 32-bit programs, and install.cmd registers the 32-bit DLL too"
+  echo "SKIPPED the rest: this machine runs no 32-bit programs, natively or emulated, and install.cmd registers the 32-bit DLL too"
   exit 77
 fi
 

@@ -13,18 +13,21 @@ windir="Z:$(printf '%s' "$dir" | tr / '\\')"  # Wine's drive Z: is the Unix root
 failures=0
 caught=0
 for round in $(seq "$rounds"); do
+  # The loader becomes the Windows process (no fork, emulated or not): its id is the one to kill,
+  # and no other test's or tree's com_stress is touched.
   "$wine" "$exe" forever "$windir" >"$dir.out" 2>&1 &
+  pid=$!
   started=$SECONDS
   seen=0
   # Wait for a temporary file to appear, then kill at once (no time for the call to finish).
   while [ $((SECONDS - started)) -lt 60 ]; do
     if [ -n "$(ls -A "$dir" 2>/dev/null)" ]; then
-      pkill -KILL -f 'com_stress.exe forever' && seen=1
+      kill -KILL "$pid" && seen=1
       break
     fi
   done
   wait 2>/dev/null
-  [ $seen = 1 ] || { pkill -KILL -f 'com_stress.exe forever'; wait 2>/dev/null; }
+  [ $seen = 1 ] || { kill -KILL "$pid"; wait 2>/dev/null; }
   # The server closes the dead process's handles; give it a moment.
   for _ in $(seq 50); do [ -z "$(ls -A "$dir")" ] && break; sleep 0.1; done
   left=$(ls -A "$dir" | wc -l)

@@ -9,7 +9,7 @@ set -u
 dll32=$(realpath "$1"); client32=$(realpath "$2"); dll64=$(realpath "$3"); client64=$(realpath "$4")
 . "$(dirname "$0")/wine_sides.sh"
 if ! can_run_32bit; then
-  echo "SKIPPED: this machine's kernel runs no 32-bit programs, so the prefix has no 32-bit side"
+  echo "SKIPPED: this machine runs no 32-bit programs, natively or emulated, so the prefix has no 32-bit side"
   exit 77
 fi
 clsid='{E3D03CDB-B405-4350-8B9A-29BEA8873B1C}'

@@ -1,4 +1,5 @@
 // vexorin: draws the picture of a number from the command line, through the component's methods.
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "component/component.h"
@@ -215,6 +217,7 @@ static int Run(int argc, char** argv) {
 }
 
 // Many runs in one process: a Windows build of the tool under emulated Wine takes seconds to start.
+// (Read with getc: every C runtime function the tool imports must exist on the oldest Windows.)
 static int RunBatch(const char* path) {
   std::FILE* f = std::fopen(path, "r");
   if (f == nullptr) {
@@ -222,15 +225,25 @@ static int RunBatch(const char* path) {
     return 2;
   }
   int status = 0;
-  char line[4096];
-  while (std::fgets(line, sizeof line, f) != nullptr) {
-    std::vector<char*> args{const_cast<char*>("vexorin")};
-    for (char* word = std::strtok(line, " \t\r\n"); word != nullptr; word = std::strtok(nullptr, " \t\r\n")) {
-      args.push_back(word);
+  std::vector<std::string> words;
+  std::string word;
+  for (int c = std::getc(f);; c = std::getc(f)) {
+    const bool endOfLine = c == EOF || c == '\n';
+    if (!endOfLine && !std::isspace(c)) {
+      word += static_cast<char>(c);
+      continue;
     }
-    if (args.size() == 1) continue;
-    const int result = Run(static_cast<int>(args.size()), args.data());
-    if (status == 0) status = result;
+    if (!word.empty()) words.push_back(std::move(word));
+    word.clear();
+    if (!endOfLine) continue;
+    if (!words.empty()) {
+      std::vector<char*> args{const_cast<char*>("vexorin")};
+      for (std::string& w : words) args.push_back(&w[0]);
+      const int result = Run(static_cast<int>(args.size()), args.data());
+      if (status == 0) status = result;
+      words.clear();
+    }
+    if (c == EOF) break;
   }
   std::fclose(f);
   return status;

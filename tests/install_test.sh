@@ -33,6 +33,7 @@ if ! can_run_32bit; then
 fi
 
 dll32=$(winpath "$package/x86/vexorin.dll"); dll64=$(winpath "$package/x64/vexorin.dll")
+echo "-- the 32-bit side runs $(wine_mode): $wine32"
 echo "-- install.cmd from a 32-bit prompt"
 check "it succeeds" cmd_in "$wine32" "$package" install.cmd
 tr -d '\r' <"$work/out" | sed 's/^/       /'

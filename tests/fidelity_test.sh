@@ -63,5 +63,6 @@ for t in "${!windows[@]}"; do
     head -5 "$work/$t/errors.txt"
   fi
 done
-echo "${#cases[@]} cases compared against the native tool (${#windows[@]} Windows tool(s): $(for t in "${windows[@]}"; do basename "$(dirname "$t")"; done | tr '\n' ' ')), $failures differ"
+echo "${#cases[@]} cases (a canvas and a JPEG file each) compared with the native tool's for each of" \
+  "${#windows[@]} Windows tool(s) ($(for t in "${windows[@]}"; do basename "$(dirname "$t")"; done | tr '\n' ' ' | sed 's/ $//')): $failures differ"
 [ $failures -eq 0 ]

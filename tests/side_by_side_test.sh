@@ -12,8 +12,8 @@ if ! can_run_32bit; then
   echo "SKIPPED: this machine runs no 32-bit programs, natively or emulated, so the prefix has no 32-bit side"
   exit 77
 fi
-clsid='{E3D03CDB-B405-4350-8B9A-29BEA8873B1C}'
 echo "-- the 32-bit side runs $(wine_mode): $wine32"
+clsid='{E3D03CDB-B405-4350-8B9A-29BEA8873B1C}'
 libid='{B9EE6356-AC03-47BB-8897-C6DCA2730F99}'
 register32() { (cd "$(dirname "$dll32")" && "$wine32" 'C:\windows\syswow64\regsvr32.exe' /s "$@" vexorin.dll); }
 register64() { (cd "$(dirname "$dll64")" && "$wine64" 'C:\windows\system32\regsvr32.exe' /s "$@" vexorin.dll); }

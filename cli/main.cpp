@@ -1,5 +1,6 @@
 // vexorin: draws the picture of a number, or speaks it as a WAV file, from the command line, through
 // the components' methods.
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -8,6 +9,8 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "component/audio.h"
 #include "component/component.h"
@@ -37,6 +40,8 @@ constexpr const char* kUsage =
     "      --audio        speak the number instead (16 kHz mono WAV; default file captcha.wav,\n"
     "                     default 6 random digits)\n"
     "      --noise-level L  the audio's babble: 0 clean to 4 loudest (default 3)\n"
+    "      --batch FILE   one run per line of FILE, each line holding the options of a run\n"
+    "                     (in one process)\n"
     "  -h, --help         show this help\n";
 
 struct Options {
@@ -251,13 +256,15 @@ int Speak(const Options& o) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int Run(int argc, char** argv) {
   Options o;
   const int parsed = Parse(argc, argv, o);
   if (parsed >= 0) return parsed;
   // The component draws its creation's number and picture seed, then --digits', from the stand-in.
+  // Installed for this run only: a batch's next run without --seed draws from the system again.
   platform::SeededRandomSource seeded(o.seed);
-  if (o.hasSeed) platform::InstallRandomSource(&seeded);
+  std::unique_ptr<platform::ScopedRandomSource> installed;
+  if (o.hasSeed) installed = std::make_unique<platform::ScopedRandomSource>(seeded);
 
   if (o.audio) return Speak(o);
 
@@ -306,4 +313,42 @@ int main(int argc, char** argv) {
   std::FILE* numberOut = toStdout ? stderr : stdout;
   std::fprintf(numberOut, "%s\n", text.c_str());
   return std::fflush(numberOut) == 0 ? 0 : 1;
+}
+
+// Many runs in one process: a Windows build of the tool under emulated Wine takes seconds to start.
+// (Read with getc: every C runtime function the tool imports must exist on the oldest Windows.)
+static int RunBatch(const char* path) {
+  std::FILE* f = std::fopen(path, "r");
+  if (f == nullptr) {
+    std::fprintf(stderr, "vexorin: cannot read '%s': %s\n", path, std::strerror(errno));
+    return 2;
+  }
+  int status = 0;
+  std::vector<std::string> words;
+  std::string word;
+  for (int c = std::getc(f);; c = std::getc(f)) {
+    const bool endOfLine = c == EOF || c == '\n';
+    if (!endOfLine && !std::isspace(c)) {
+      word += static_cast<char>(c);
+      continue;
+    }
+    if (!word.empty()) words.push_back(std::move(word));
+    word.clear();
+    if (!endOfLine) continue;
+    if (!words.empty()) {
+      std::vector<char*> args{const_cast<char*>("vexorin")};
+      for (std::string& w : words) args.push_back(&w[0]);
+      const int result = Run(static_cast<int>(args.size()), args.data());
+      if (status == 0) status = result;
+      words.clear();
+    }
+    if (c == EOF) break;
+  }
+  std::fclose(f);
+  return status;
+}
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--batch") == 0) return RunBatch(argv[2]);
+  return Run(argc, argv);
 }

@@ -20,28 +20,31 @@ endfunction()
 
 # A Windows tree runs its programs in its own Wine prefix of its own bitness: the 32-bit loader and
 # a 32-bit prefix, or the 64-bit loader and a 64-bit prefix (which also runs 32-bit programs).
+# scripts/wine.sh names the loaders (natively, or the 32-bit one emulated) and the environment.
 if(WIN32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(VEXORIN_WINEARCH win64)
-    set(VEXORIN_WINE /usr/lib/wine/wine64)
   else()
     set(VEXORIN_WINEARCH win32)
-    set(VEXORIN_WINE wine)
   endif()
   set(VEXORIN_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  execute_process(COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/wine.sh env ${VEXORIN_WINEPREFIX} ${VEXORIN_WINEARCH}
+                  OUTPUT_VARIABLE VEXORIN_WINE_ENVIRONMENT OUTPUT_STRIP_TRAILING_WHITESPACE
+                  COMMAND_ERROR_IS_FATAL ANY)
+  string(REPLACE "\n" ";" VEXORIN_WINE_ENVIRONMENT "${VEXORIN_WINE_ENVIRONMENT}")
+  foreach(entry ${VEXORIN_WINE_ENVIRONMENT})
+    if(entry MATCHES "^VEXORIN_WINE=(.*)$")
+      set(VEXORIN_WINE ${CMAKE_MATCH_1})
+    endif()
+  endforeach()
+  # Test commands naming one of this tree's programs start it with the loader of this tree.
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${VEXORIN_WINE})
 endif()
-
-# The environment of a Wine run; scripts start Wine programs with $VEXORIN_WINE.
-function(vexorin_wine_environment out arch prefix loader)
-  set(${out} "WINEARCH=${arch};WINEPREFIX=${prefix};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;VEXORIN_WINE=${loader}"
-      PARENT_SCOPE)
-endfunction()
 
 # Windows tests run under Wine in the build tree's own prefix; ARGN adds NAME=value entries.
 function(vexorin_test_environment test)
   if(WIN32)
-    vexorin_wine_environment(environment ${VEXORIN_WINEARCH} ${VEXORIN_WINEPREFIX} ${VEXORIN_WINE})
-    set(entries ${environment} ${ARGN})
+    set(entries ${VEXORIN_WINE_ENVIRONMENT} ${ARGN})
     set_tests_properties(${test} PROPERTIES ENVIRONMENT "${entries}")
   endif()
 endfunction()

@@ -9,8 +9,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# The 32-bit loader hands 64-bit programs to this one anyway; naming it keeps the test logs plain.
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
 # SSE2 arithmetic is the x86_64 default, so doubles round as in the native and 32-bit builds.
 # Everything static: the results import only system DLLs (no libwinpthread-1.dll, libgcc, libstdc++).
 # No link timestamp: two builds of the same sources give the same bytes.

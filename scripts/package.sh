@@ -4,18 +4,24 @@
 # pictures; the examples. Text files get CRLF line ends. Entries are sorted and carry one fixed
 # time, so the same DLLs give the same archive.
 #   usage: package.sh [win32 tree] [win64 tree]     (default: build/win32 and build/win64)
+#          package.sh --path                         prints the archive's path, makes nothing
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-win32=${1:-$root/build/win32}
-win64=${2:-$root/build/win64}
+# The one place outside CMake that reads the version (CMake's project() is where it is set).
 version=$(sed -n 's/^project(vexorin VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 [ -n "$version" ] || { echo "package: no version in CMakeLists.txt" >&2; exit 1; }
+release="$root/build/release"
+name="vexorin-$version"
+if [ "${1:-}" = --path ]; then
+  echo "$release/$name.zip"
+  exit 0
+fi
+win32=${1:-$root/build/win32}
+win64=${2:-$root/build/win64}
 for dll in "$win32/com/vexorin.dll" "$win64/com/vexorin.dll"; do
   [ -f "$dll" ] || { echo "package: $dll is missing: build both Windows trees first" >&2; exit 1; }
 done
 
-release="$root/build/release"
-name="vexorin-$version"
 stage="$release/$name"
 rm -rf "$stage" "$release/$name.zip"
 mkdir -p "$stage/x86" "$stage/x64" "$stage/examples" "$stage/docs"

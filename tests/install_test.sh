@@ -28,11 +28,12 @@ rm -rf "$work/broken"
 if ! can_run_32bit; then
   restore
   if [ $failures -ne 0 ]; then echo "$failures check(s) failed"; exit 1; fi
-  echo "SKIPPED the rest: this machine's kernel runs no 32-bit programs, and install.cmd registers the 32-bit DLL too"
+  echo "SKIPPED the rest: this machine runs no 32-bit programs, natively or emulated, and install.cmd registers the 32-bit DLL too"
   exit 77
 fi
 
 dll32=$(winpath "$package/x86/vexorin.dll"); dll64=$(winpath "$package/x64/vexorin.dll")
+echo "-- the 32-bit side runs $(wine_mode): $wine32"
 echo "-- install.cmd from a 32-bit prompt"
 check "it succeeds" cmd_in "$wine32" "$package" install.cmd
 tr -d '\r' <"$work/out" | sed 's/^/       /'

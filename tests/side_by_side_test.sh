@@ -9,9 +9,10 @@ set -u
 dll32=$(realpath "$1"); client32=$(realpath "$2"); dll64=$(realpath "$3"); client64=$(realpath "$4")
 . "$(dirname "$0")/wine_sides.sh"
 if ! can_run_32bit; then
-  echo "SKIPPED: this machine's kernel runs no 32-bit programs, so the prefix has no 32-bit side"
+  echo "SKIPPED: this machine runs no 32-bit programs, natively or emulated, so the prefix has no 32-bit side"
   exit 77
 fi
+echo "-- the 32-bit side runs $(wine_mode): $wine32"
 clsid='{E3D03CDB-B405-4350-8B9A-29BEA8873B1C}'
 libid='{B9EE6356-AC03-47BB-8897-C6DCA2730F99}'
 register32() { (cd "$(dirname "$dll32")" && "$wine32" 'C:\windows\syswow64\regsvr32.exe' /s "$@" vexorin.dll); }

@@ -1,13 +1,14 @@
 # Shared by the side-by-side and install tests (sourced): the two sides of one 64-bit Wine prefix.
-wine32=wine
-wine64=/usr/lib/wine/wine64
+. "$(dirname "${BASH_SOURCE[0]}")/../scripts/wine.sh"
+wine32=$(wine_loader 32)
+wine64=$(wine_loader 64)
 failures=0
 check() {  # description, command...
   local what=$1; shift
   if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
 }
-# The 32-bit side needs a kernel that runs 32-bit programs; some machines have that switched off.
-can_run_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+# The 32-bit side runs natively or emulated (scripts/wine.sh); without either there is none.
+can_run_32bit() { [ "$(wine_mode)" != none ]; }
 winpath() { "$wine64" winepath -w "$1" | tr -d '\r'; }
 # client LOADER CLIENT EXPECTED: the in-process client of that bitness, its findings indented
 client() {

@@ -205,9 +205,9 @@ int main(int argc, char** argv) {
       platform::SecureRandomBelow(modulus, value);
       char number[16];
       std::snprintf(number, sizeof number, "%0*u", count, value);
-      std::uint64_t seed = 0;
-      platform::SecureRandomBytes(&seed, sizeof seed);
-      const std::string heard = Attack(vexorin::SpeakDigits(number, level, seed), static_cast<std::size_t>(count), templates);
+      vexorin::AudioKey key{};
+      platform::SecureRandomBytes(key.data(), key.size());
+      const std::string heard = Attack(vexorin::SpeakDigits(number, level, key), static_cast<std::size_t>(count), templates);
       exact += heard == number ? 1 : 0;
       for (int k = 0; k < count; ++k) digitsRight += heard[k] == number[k] ? 1 : 0;
     }

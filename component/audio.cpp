@@ -10,7 +10,6 @@
 #include "component/voice.h"
 #include "platform/owner.h"
 #include "platform/random_source.h"
-#include "platform/splitmix64.h"
 #include "platform/text.h"
 
 namespace vexorin {
@@ -59,8 +58,11 @@ double AudioSnrDb(LONG noise) {
   return 20.0 - 5.0 * static_cast<double>(noise);
 }
 
+AudioRandom::AudioRandom(const AudioKey& key) noexcept : stream_(key.data()) {}
+
 std::uint64_t AudioRandom::Next() noexcept {
-  return platform::SplitMix64Next(state_);
+  const std::uint64_t low = stream_.Next();
+  return low | static_cast<std::uint64_t>(stream_.Next()) << 32;
 }
 
 double AudioRandom::Uniform(double lo, double hi) noexcept {
@@ -139,8 +141,8 @@ std::vector<double> Resample(const std::int16_t* samples, std::size_t count, dou
   return out;
 }
 
-std::vector<std::int16_t> SpeakDigits(const std::string& digits, LONG noise, std::uint64_t seed) {
-  AudioRandom random(seed);
+std::vector<std::int16_t> SpeakDigits(const std::string& digits, LONG noise, const AudioKey& key) {
+  AudioRandom random(key);
   struct Placed {
     std::vector<double> samples;
     long long at;
@@ -275,12 +277,10 @@ HRESULT AudioComponent::put_Noise(LONG newVal) {
 
 HRESULT AudioComponent::MakeWav(std::vector<unsigned char>& wav) {
   if (digits_.empty()) return E_FAIL;
-  unsigned char bytes[8] = {};
-  const HRESULT hr = platform::SecureRandomBytes(bytes, sizeof bytes);
+  AudioKey key{};
+  const HRESULT hr = platform::SecureRandomBytes(key.data(), key.size());
   if (FAILED(hr)) return hr;
-  std::uint64_t seed = 0;
-  for (int i = 7; i >= 0; --i) seed = seed << 8 | bytes[i];
-  wav = WavFile(SpeakDigits(digits_, noise_, seed));
+  wav = WavFile(SpeakDigits(digits_, noise_, key));
   return S_OK;
 }
 

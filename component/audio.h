@@ -3,11 +3,13 @@
 // the voice's own clips behind it. A plain object whose methods return HRESULTs and never throw.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/chacha20.h"
 #include "platform/platform.h"
 
 namespace vexorin {
@@ -19,23 +21,27 @@ constexpr std::size_t kWavHeaderSize = 44;
 // The babble's level against the voice, in dB, at each Noise above 0.
 double AudioSnrDb(LONG noise);
 
-// The fast generator behind one call's draws (SplitMix64), started at a seed from the system's
-// generator: each call is independent, and a test's stand-in for that source makes it repeatable.
+// The generator behind one call's draws: a ChaCha20 stream keyed with 256 bits from the system's
+// generator, so that what a sound shows of some draws tells nothing of the others, and each call is
+// independent; a test's stand-in for that source makes it repeatable.
+constexpr std::size_t kAudioKeyBytes = 32;
+using AudioKey = std::array<unsigned char, kAudioKeyBytes>;
+
 class AudioRandom {
  public:
-  explicit AudioRandom(std::uint64_t seed) noexcept : state_(seed) {}
+  explicit AudioRandom(const AudioKey& key) noexcept;
   std::uint64_t Next() noexcept;
   double Uniform(double lo, double hi) noexcept;  // in [lo, hi)
   std::size_t Below(std::size_t bound) noexcept;  // in 0..bound-1, bound >= 1
 
  private:
-  std::uint64_t state_;
+  platform::ChaCha20Stream stream_;
 };
 
 // `digits` ('0'..'9', at least one) spoken at kVoiceSampleRate, mono. `noise` 0..kMaxAudioNoise.
-// Plain double arithmetic with the renderer's own sine: the same seed gives the same samples on
+// Plain double arithmetic with the renderer's own sine: the same key gives the same samples on
 // every build. Throws std::bad_alloc when memory runs out.
-std::vector<std::int16_t> SpeakDigits(const std::string& digits, LONG noise, std::uint64_t seed);
+std::vector<std::int16_t> SpeakDigits(const std::string& digits, LONG noise, const AudioKey& key);
 
 // The canonical 44-byte RIFF/WAVE header and the samples, 16-bit little-endian PCM, mono.
 std::vector<unsigned char> WavFile(const std::vector<std::int16_t>& samples);
@@ -59,7 +65,7 @@ class AudioComponent {
   HRESULT GetAudio(VARIANT* retVal);
   HRESULT SaveToFile(BSTR filePath);
 
-  // The WAV bytes of the current state, with one seed drawn from the system's generator: E_FAIL
+  // The WAV bytes of the current state, with one key drawn from the system's generator: E_FAIL
   // while no number is set, the generator's failure when it fails.
   HRESULT MakeWav(std::vector<unsigned char>& wav);
 

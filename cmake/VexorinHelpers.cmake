@@ -38,7 +38,7 @@ if(WIN32)
     endif()
   endforeach()
   # Test commands naming one of this tree's programs start it with the loader of this tree.
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${VEXORIN_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR bash ${PROJECT_SOURCE_DIR}/scripts/wine.sh run ${VEXORIN_WINE})
 endif()
 
 # Windows tests run under Wine in the build tree's own prefix; ARGN adds NAME=value entries.

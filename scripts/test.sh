@@ -49,12 +49,15 @@ build() {  # name, dir, cmake args...
   fi
 }
 check() {  # name, dir, note for the summary line, ctest args...: the tree's one summary line
-  local name=$1 dir=$2 note=$3 line skipped ok=1; shift 3
+  local name=$1 dir=$2 note=$3 line skipped retried ok=1; shift 3
   stage "$name: tests"
   (cd "$dir" && ctest --output-on-failure --no-tests=error "$@" 2>&1 | tee "$dir.ctest.log"; exit "${PIPESTATUS[0]}") || ok=0
   line="$name: $(grep -E 'tests passed|No tests were found' "$dir.ctest.log" | tail -n 1)"
   [ $ok = 1 ] || { line="$line FAILED"; status=1; }
   [ -n "$note" ] && line="$line; $note"
+  # Wine starts made again (scripts/wine.sh run) are counted, never hidden.
+  retried=$(grep -c 'started once more' "$dir/Testing/Temporary/LastTest.log" 2>/dev/null)
+  [ "${retried:-0}" -gt 0 ] && line="$line; $retried Wine start(s) made again after an empty start"
   # A skipped test passed nothing: name it.
   skipped=$(sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (Skipped)$/\1/p' "$dir.ctest.log" | tr '\n' ' ')
   [ -n "$skipped" ] && line="$line; SKIPPED: ${skipped% }"

@@ -5,7 +5,10 @@
 # regsvr32 and reg are $VEXORIN_WINE's, so they see the registry view of the DLL's own bitness.
 # usage: registration_test.sh <vexorin.dll> <win32 | win64: the type library's system kind>
 set -u
+. "$(dirname "$0")/../scripts/wine.sh"
 wine=${VEXORIN_WINE:-wine}
+# Every Wine program through the tests' launcher; regsvr32 without /s, so that it says what it did.
+w() { wine_run "$wine" "$@"; }
 dll=$(realpath "$1")
 syskind=$2
 clsid='{E3D03CDB-B405-4350-8B9A-29BEA8873B1C}'
@@ -17,7 +20,7 @@ check() {
   local what=$1; shift
   if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
 }
-query() { "$wine" reg query "$@" 2>/dev/null | tr -d '\r'; }
+query() { w reg query "$@" 2>/dev/null | tr -d '\r'; }
 # value KEY NAME DATA [/reg:32]: the key holds the REG_SZ value NAME ("" for the default) with exactly DATA
 value() {
   local key=$1 name=$2 data=$3 out
@@ -25,12 +28,12 @@ value() {
   if [ -z "$name" ]; then out=$(query "$key" /ve "$@"); name='(Default)'; else out=$(query "$key" /v "$name" "$@"); fi
   printf '%s\n' "$out" | grep -Fqx "    $name    REG_SZ    $data"
 }
-exists() { "$wine" reg query "$1" >/dev/null 2>&1; }
+exists() { w reg query "$1" >/dev/null 2>&1; }
 absent() { ! exists "$1"; }
 
 cd "$(dirname "$dll")"
-check "regsvr32 succeeds" "$wine" regsvr32 /s "$(basename "$dll")"
-winpath=$("$wine" winepath -w "$dll" | tr -d '\r')
+check "regsvr32 succeeds" w regsvr32 "$(basename "$dll")"
+winpath=$(w winepath -w "$dll" | tr -d '\r')
 check "versioned ProgID" value 'HKCR\Veltrano.Vexorin.2' "" "Veltrano.Vexorin Class"
 check "versioned ProgID's CLSID" value 'HKCR\Veltrano.Vexorin.2\CLSID' "" "$clsid"
 check "ProgID" value 'HKCR\Veltrano.Vexorin' "" "Veltrano.Vexorin Class"
@@ -61,7 +64,7 @@ check "audio: InprocServer32 is the module path" value "HKCR\\CLSID\\$audio\\Inp
 check "audio: ThreadingModel Apartment" value "HKCR\\CLSID\\$audio\\InprocServer32" "ThreadingModel" "Apartment"
 check "audio: TypeLib" value "HKCR\\CLSID\\$audio\\TypeLib" "" "$libid"
 
-check "regsvr32 /u succeeds" "$wine" regsvr32 /s /u "$(basename "$dll")"
+check "regsvr32 /u succeeds" w regsvr32 /u "$(basename "$dll")"
 check "AppID stays" exists 'HKCR\AppID'
 check "CLSID stays" exists 'HKCR\CLSID'
 check "ProgID gone" absent 'HKCR\Veltrano.Vexorin'
@@ -75,9 +78,9 @@ check "audio: versioned ProgID gone" absent 'HKCR\Veltrano.VexorinAudio.1'
 check "audio: class key gone" absent "HKCR\\CLSID\\$audio"
 # Nothing of either class is left anywhere under HKCR (Wine's reg writes its export in UTF-16),
 # unless the other bitness's DLL is registered in this prefix and keeps the keys both views share.
-if [ "$syskind" = win32 ] || ! "$wine" reg query "HKCR\\CLSID\\$clsid" /reg:32 >/dev/null 2>&1; then
+if [ "$syskind" = win32 ] || ! w reg query "HKCR\\CLSID\\$clsid" /reg:32 >/dev/null 2>&1; then
   export_file=$(mktemp --suffix=.reg)
-  "$wine" reg export HKCR "$("$wine" winepath -w "$export_file" | tr -d '\r')" /y >/dev/null 2>&1
+  w reg export HKCR "$(w winepath -w "$export_file" | tr -d '\r')" /y >/dev/null 2>&1
   check "HKCR exported" test -s "$export_file"
   check "nothing of either class left under HKCR" bash -c \
     "! iconv -f UTF-16LE -t UTF-8 '$export_file' | grep -Fiq -e Veltrano -e '$clsid' -e '$audio'"
@@ -87,18 +90,18 @@ other=win32; [ "$syskind" = win32 ] && other=win64
 if absent "HKCR\\TypeLib\\$libid\\2.0\\0\\$other"; then
   check "no other registration: the library's key gone" absent "HKCR\\TypeLib\\$libid"
 fi
-check "a second regsvr32 /u succeeds" "$wine" regsvr32 /s /u "$(basename "$dll")"
+check "a second regsvr32 /u succeeds" w regsvr32 /u "$(basename "$dll")"
 
-check "registered again" "$wine" regsvr32 /s "$(basename "$dll")"
+check "registered again" w regsvr32 "$(basename "$dll")"
 
 if [ "$syskind" = win64 ]; then
   # A 32-bit registration beside this one (its class key in the 32-bit view, its type-library
   # subkey): unregistering this DLL must leave it and the keys both share.
   other='C:\x86\vexorin.dll'
-  "$wine" reg add "HKCR\\CLSID\\$clsid\\InprocServer32" /ve /d "$other" /reg:32 /f >/dev/null 2>&1
-  "$wine" reg add "HKCR\\CLSID\\$audio\\InprocServer32" /ve /d "$other" /reg:32 /f >/dev/null 2>&1
-  "$wine" reg add "HKCR\\TypeLib\\$libid\\2.0\\0\\win32" /ve /d "$other" /f >/dev/null 2>&1
-  check "with a 32-bit registration beside it: regsvr32 /u succeeds" "$wine" regsvr32 /s /u "$(basename "$dll")"
+  w reg add "HKCR\\CLSID\\$clsid\\InprocServer32" /ve /d "$other" /reg:32 /f >/dev/null 2>&1
+  w reg add "HKCR\\CLSID\\$audio\\InprocServer32" /ve /d "$other" /reg:32 /f >/dev/null 2>&1
+  w reg add "HKCR\\TypeLib\\$libid\\2.0\\0\\win32" /ve /d "$other" /f >/dev/null 2>&1
+  check "with a 32-bit registration beside it: regsvr32 /u succeeds" w regsvr32 /u "$(basename "$dll")"
   check "its own class key gone" absent "HKCR\\CLSID\\$clsid"
   check "its own type-library subkey gone" absent "HKCR\\TypeLib\\$libid\\2.0\\0\\win64"
   check "the 32-bit class key stays" value "HKCR\\CLSID\\$clsid\\InprocServer32" "" "$other" /reg:32
@@ -109,12 +112,12 @@ if [ "$syskind" = win64 ]; then
   check "its own audio class key gone" absent "HKCR\\CLSID\\$audio"
   check "the 32-bit audio class key stays" value "HKCR\\CLSID\\$audio\\InprocServer32" "" "$other" /reg:32
   check "the audio ProgIDs stay" value 'HKCR\Veltrano.VexorinAudio\CLSID' "" "$audio"
-  check "a second regsvr32 /u beside it succeeds" "$wine" regsvr32 /s /u "$(basename "$dll")"
+  check "a second regsvr32 /u beside it succeeds" w regsvr32 /u "$(basename "$dll")"
   # The 32-bit side leaves as the last one out would: its class key and the whole library.
-  "$wine" reg delete "HKCR\\CLSID\\$clsid" /reg:32 /f >/dev/null 2>&1
-  "$wine" reg delete "HKCR\\CLSID\\$audio" /reg:32 /f >/dev/null 2>&1
-  "$wine" reg delete "HKCR\\TypeLib\\$libid" /f >/dev/null 2>&1
-  check "registered once more" "$wine" regsvr32 /s "$(basename "$dll")"
+  w reg delete "HKCR\\CLSID\\$clsid" /reg:32 /f >/dev/null 2>&1
+  w reg delete "HKCR\\CLSID\\$audio" /reg:32 /f >/dev/null 2>&1
+  w reg delete "HKCR\\TypeLib\\$libid" /f >/dev/null 2>&1
+  check "registered once more" w regsvr32 "$(basename "$dll")"
 fi
 if [ $failures -ne 0 ]; then echo "$failures check(s) failed"; exit 1; fi
 echo "all checks passed"

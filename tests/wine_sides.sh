@@ -9,11 +9,17 @@ check() {  # description, command...
 }
 # The 32-bit side runs natively or emulated (scripts/wine.sh); without either there is none.
 can_run_32bit() { [ "$(wine_mode)" != none ]; }
-winpath() { "$wine64" winepath -w "$1" | tr -d '\r'; }
+winpath() { wine_run "$wine64" winepath -w "$1" | tr -d '\r'; }
+# same ACTUAL EXPECTED: equal strings; what was read is shown when they differ
+same() {
+  [ "$1" = "$2" ] && return 0
+  echo "       read \"$1\", expected \"$2\""
+  return 1
+}
 # client LOADER CLIENT EXPECTED: the in-process client of that bitness, its findings indented
 client() {
   local out status
-  out=$("$1" "$2" "$3" 2>&1); status=$?
+  out=$(wine_run "$1" "$2" "$3" 2>&1); status=$?
   printf '%s\n' "$out" | tr -d '\r' | sed 's/^/       /'
   return $status
 }

@@ -164,6 +164,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: inproc_client <expected DLL path> | --absent\n");
     return 2;
   }
+  // A first line before the component is touched: a start that printed nothing never ran (wine.sh).
+  std::printf("inproc_client %s\n", argv[1]);
+  std::fflush(stdout);
   wchar_t expected[MAX_PATH] = L"";
   MultiByteToWideChar(CP_ACP, 0, argv[1], -1, expected, MAX_PATH);
   if (FAILED(CoInitialize(nullptr))) return 1;

@@ -1,4 +1,5 @@
 // The spoken alternative by name, from JScript. Passes only when it prints the sentinel.
+WScript.Echo("audio.js");  // a first line before the component is touched
 var failures = 0;
 function check(what, ok) {
   WScript.Echo((ok ? "ok   " : "FAIL ") + what);

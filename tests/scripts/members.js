@@ -1,4 +1,5 @@
 // Every member of the component by name, from JScript. Passes only when it prints the sentinel.
+WScript.Echo("members.js");  // a first line before the component is touched
 var failures = 0;
 function check(what, ok) {
   WScript.Echo((ok ? "ok   " : "FAIL ") + what);

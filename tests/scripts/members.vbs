@@ -1,5 +1,6 @@
 ' Every member of the component by name, from VBScript. Passes only when it prints the sentinel.
 Option Explicit
+WScript.Echo "members.vbs"  ' a first line before the component is touched
 Dim failures : failures = 0
 Sub Check(what, ok)
   If ok Then

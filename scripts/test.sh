@@ -56,7 +56,7 @@ check() {  # name, dir, note for the summary line, ctest args...: the tree's one
   [ $ok = 1 ] || { line="$line FAILED"; status=1; }
   [ -n "$note" ] && line="$line; $note"
   # Wine starts made again (scripts/wine.sh run) are counted, never hidden.
-  retried=$(grep -c 'started once more' "$dir/Testing/Temporary/LastTest.log" 2>/dev/null)
+  retried=$(cat "$dir/wineprefix/restarts.log" 2>/dev/null | wc -l)
   [ "${retried:-0}" -gt 0 ] && line="$line; $retried Wine start(s) made again after an empty start"
   # A skipped test passed nothing: name it.
   skipped=$(sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (Skipped)$/\1/p' "$dir.ctest.log" | tr '\n' ' ')

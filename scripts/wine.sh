@@ -67,6 +67,7 @@ wine_start() {  # prefix, win32 | win64
   # first test would otherwise inherit ctest's pipe, and ctest would wait for it forever.
   # (A server left running from an earlier run makes this fail; it serves as well.)
   wineserver -p </dev/null >/dev/null 2>&1 || true
+  rm -f "$1/restarts.log"
   "$loader" cmd /c exit </dev/null >/dev/null 2>&1
 }
 
@@ -77,16 +78,19 @@ wine_stop() {  # prefix
 # The tests' launcher. Now and then (about one test run in ten here) a Wine program ends within
 # moments of its start having written nothing, with status 0 or not: it never reached its main, and
 # with WINEDEBUG=-all Wine says nothing either. Every program started this way writes something when
-# it runs, so such a start is made once more, and said on stderr (scripts/test.sh counts them).
+# it runs, so such a start is made once more, and said on stderr and in the prefix's restarts.log
+# (which a caller's redirection cannot swallow; scripts/test.sh counts its lines).
 # A failure's exit status goes to stderr too.
 wine_run() {  # loader, program, args...
-  local out err started status try
+  local out err started status try note
   out=$(mktemp) && err=$(mktemp) || return 1
   for try in 1 2; do
     started=$SECONDS
     "$@" >"$out" 2>"$err" && status=0 || status=$?
     if [ $try = 1 ] && [ $((SECONDS - started)) -le 1 ] && [ ! -s "$out" ] && [ ! -s "$err" ]; then
-      echo "wine.sh: $(basename -- "$2") ended at its start with status $status and no output; started once more" >&2
+      note="wine.sh: $(basename -- "$2") ended at its start with status $status and no output; started once more"
+      echo "$note" >&2
+      [ -n "${WINEPREFIX:-}" ] && echo "$note" >>"$WINEPREFIX/restarts.log"
       continue
     fi
     break

@@ -22,7 +22,7 @@ register64() { (cd "$(dirname "$dll64")" && wine_run "$wine64" 'C:\windows\syste
 # any other failure is reported (it would read as a missing key)
 default_value() {
   local out status
-  out=$(wine_run "$wine64" reg query "$1" /ve "${@:2}" 2> >(grep 'started once more' >&2)) && status=0 || status=$?
+  out=$(wine_run "$wine64" reg query "$1" /ve "${@:2}" 2>/dev/null) && status=0 || status=$?
   [ $status -le 1 ] || echo "       reg query $1 exited with status $status" >&2
   printf '%s\n' "$out" | tr -d '\r' | sed -n 's/^ *(Default) *REG_SZ *//p'
 }

@@ -80,7 +80,8 @@ check "audio: class key gone" absent "HKCR\\CLSID\\$audio"
 # unless the other bitness's DLL is registered in this prefix and keeps the keys both views share.
 if [ "$syskind" = win32 ] || ! w reg query "HKCR\\CLSID\\$clsid" /reg:32 >/dev/null 2>&1; then
   export_file=$(mktemp --suffix=.reg)
-  w reg export HKCR "$(w winepath -w "$export_file" | tr -d '\r')" /y >/dev/null 2>&1
+  # reg export says nothing when it works, so not through the launcher (the file is the check).
+  "$wine" reg export HKCR "$(w winepath -w "$export_file" | tr -d '\r')" /y >/dev/null 2>&1
   check "HKCR exported" test -s "$export_file"
   check "nothing of either class left under HKCR" bash -c \
     "! iconv -f UTF-16LE -t UTF-8 '$export_file' | grep -Fiq -e Veltrano -e '$clsid' -e '$audio'"

@@ -309,12 +309,11 @@ HRESULT AudioComponent::GetAudio(VARIANT* retVal) {
 
 HRESULT AudioComponent::SaveToFile(BSTR filePath) {
   return Guarded([&] {
-    const UINT length = SysStringLen(filePath);
-    if (length == 0) return E_INVALIDARG;
-    if (!platform::IsExactFileName(filePath, length)) return E_INVALIDARG;
+    const HRESULT named = platform::CheckOutputName(filePath, SysStringLen(filePath));
+    if (FAILED(named)) return named;
     // Made before the file is touched: a failure leaves an existing file as it was.
     std::vector<unsigned char> wav;
-    HRESULT hr = MakeWav(wav);
+    const HRESULT hr = MakeWav(wav);
     if (FAILED(hr)) return hr;
     return platform::WriteNewFile(filePath, wav.data(), wav.size());
   });

@@ -155,14 +155,13 @@ HRESULT VexorinComponent::EncodePicture(JpegBytes& jpeg) {
 
 HRESULT VexorinComponent::SaveToFile(BSTR filePath) {
   return Guarded([&] {
-    const UINT length = SysStringLen(filePath);
-    if (length == 0) return E_INVALIDARG;
-    // Refused before anything is drawn: a name the file system would read otherwise than given.
-    if (!platform::IsExactFileName(filePath, length)) return E_INVALIDARG;
+    // Refused before anything is drawn: a name the system would read otherwise than given.
+    const HRESULT named = platform::CheckOutputName(filePath, SysStringLen(filePath));
+    if (FAILED(named)) return named;
     // Everything that can fail before the file is touched comes first: a failure there leaves an
     // existing file as it was.
     JpegBytes jpeg;
-    HRESULT hr = EncodePicture(jpeg);
+    const HRESULT hr = EncodePicture(jpeg);
     if (FAILED(hr)) return hr;
     return platform::WriteNewFile(filePath, jpeg.data.get(), jpeg.size);
   });

@@ -14,8 +14,16 @@ namespace platform {
 namespace {
 
 #ifdef _WIN32
+// As _wopen's "wb" (create or empty), but with identification-only quality of service: should the
+// name reach a pipe after all, its server learns who connected and cannot act as the caller.
+// Not inherited by child processes either.
 int CreateOutput(const OLECHAR* path) {
-  return _wopen(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+  HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return -1;
+  const int handle = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
+  if (handle == -1) CloseHandle(file);
+  return handle;
 }
 #else
 int CreateOutput(const OLECHAR* path) {

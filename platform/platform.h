@@ -141,9 +141,13 @@ TemporaryClaim ClaimTemporaryFile(OpenCall open, char** name, int* handle);
 // After its handle is closed: removes the file, where the system has not already done so.
 void DiscardTemporaryFile(const char* name);
 
-// A file name the system will read exactly as given: no NUL among its `length` units and no
-// unpaired surrogate.
-bool IsExactFileName(const OLECHAR* name, UINT length);
+// The one check of a name SaveToFile is given, before anything is made or opened, alike on every
+// system: S_OK for a name opened as the very file named on a disk; E_INVALIDARG for none (empty),
+// a NUL or an unpaired surrogate inside, a component that ends in a dot or a space (Windows drops
+// them) or holds a ':' (a stream), a device name as a component ("NUL", "dir\com1.wav"), the
+// device and object namespaces (\\.\ and \\?\ but for \\?\X:\ drive paths, \??\), and the pipes
+// and mailslots of a share (\\host\pipe\x). Backslash and slash both separate.
+HRESULT CheckOutputName(const OLECHAR* name, UINT length);
 // Opens the name for writing through the active file calls, creating or emptying the file: on
 // Windows by its exact UTF-16 text, elsewhere by its UTF-8 form. E_FAIL when it cannot be opened;
 // E_INVALIDARG (and closed again) when it names no disk file but a device such as NUL or COM1, on

@@ -50,6 +50,12 @@ For Each progId In Array("Veltrano.VexorinAudio", "Veltrano.VexorinAudio.1")
   a.SaveToFile ""
   Check progId & ": SaveToFile('') fails", Err.Number = 5
   Err.Clear
+  a.Number(1) = "5"
+  Check progId & ": Number(1) = ""5"" fails with a wrong argument count", Err.Number = 450
+  Err.Clear
+  a.SaveToFile path & ".", 1
+  Check progId & ": SaveToFile with two arguments fails", Err.Number = 450 And Not fso.FileExists(path & ".")
+  Err.Clear
   Dim fresh : Set fresh = CreateObject(progId)
   Dim sound : sound = fresh.GetAudio()
   Check progId & ": GetAudio without a number fails with E_FAIL", Err.Number = &H80004005

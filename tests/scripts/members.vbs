@@ -43,6 +43,17 @@ For Each progId In Array("Veltrano.Vexorin", "Veltrano.Vexorin.2")
   v.Number = "abc"
   Check progId & ": Number put abc fails", Err.Number = 5
   Err.Clear
+  ' The component counts arguments itself: VBScript shows DISP_E_BADPARAMCOUNT as its error 450.
+  v.Number(1) = "5"
+  Check progId & ": Number(1) = ""5"" fails with a wrong argument count", Err.Number = 450
+  Err.Clear
+  v.SaveToFile path, 1
+  Check progId & ": SaveToFile with two arguments fails", Err.Number = 450 And Not fso.FileExists(path)
+  Err.Clear
+  ' Windows would write this name without its trailing dot.
+  v.SaveToFile path & "."
+  Check progId & ": SaveToFile(name & ""."") fails", Err.Number = 5 And Not fso.FileExists(path)
+  Err.Clear
   v.OnStartPage Nothing
   Check progId & ": OnStartPage(Nothing) fails", Err.Number <> 0
   Err.Clear

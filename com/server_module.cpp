@@ -51,7 +51,11 @@ void ProcessAttach(HINSTANCE instance) {
   module.initFailed = !classTable.sectionReady || !InitializeCriticalSectionAndSpinCount(&module.moduleLock, 0);
 }
 
-void ProcessDetach() {
+// At process exit (`exiting`) other DLLs may already be gone: nothing of theirs is called (the
+// termination list releases type information) and the process's end frees the rest.
+void ProcessDetach(bool exiting) {
+  module.shutDown = true;
+  if (exiting) return;
   if (!module.initFailed) {
     for (TerminationEntry* e = module.termination; e != nullptr;) {
       TerminationEntry* next = e->next;
@@ -66,7 +70,6 @@ void ProcessDetach() {
     if (IUnknown* cached = entry.cachedClassObject.exchange(nullptr)) cached->Release();
   }
   if (classTable.sectionReady) DeleteCriticalSection(&classTable.section);
-  module.shutDown = true;
 }
 
 }  // namespace
@@ -84,15 +87,15 @@ bool AddTermination(void (*function)(void*), void* argument) {
 
 }  // namespace com
 
-using com::classTable;
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+// A non-null `reserved` at detach: the process is ending, not FreeLibrary.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     DisableThreadLibraryCalls(instance);
     com::ProcessAttach(instance);
     return com::Module().initFailed ? FALSE : TRUE;
   }
-  if (reason == DLL_PROCESS_DETACH) com::ProcessDetach();
+  if (reason == DLL_PROCESS_DETACH) com::ProcessDetach(reserved != nullptr);
   return TRUE;
 }
 

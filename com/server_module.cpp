@@ -129,12 +129,11 @@ extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
   return vexorin::Guarded([] {
-    HRESULT hr = com::RunRegistryScript(com::Module().instance, com::kAppIdScript, true, CLSID_CVexorin);
-    for (std::size_t i = 0; SUCCEEDED(hr) && i < std::size(com::classTable.entries); ++i) {
-      const auto& entry = com::classTable.entries[i];
-      hr = com::RunRegistryScript(com::Module().instance, entry.registryScript, true, *entry.classId);
+    com::RegistryScript scripts[1 + std::size(com::classTable.entries)] = {{com::kAppIdScript, &CLSID_CVexorin}};
+    for (std::size_t i = 0; i < std::size(com::classTable.entries); ++i) {
+      scripts[i + 1] = {com::classTable.entries[i].registryScript, com::classTable.entries[i].classId};
     }
-    if (SUCCEEDED(hr)) hr = com::RegisterModuleTypeLib(com::Module().instance);
+    const HRESULT hr = com::RegisterModule(com::Module().instance, scripts, std::size(scripts));
     return FAILED(hr) ? hr : S_OK;
   });
 }

@@ -6,7 +6,6 @@
 
 #include "com/dispatch.h"
 #include "com/registry_script.h"
-#include "com/server_module.h"
 #include "platform/text.h"
 #include "vexorin_h.h"
 
@@ -15,6 +14,9 @@ namespace com {
 namespace {
 
 using registry_script::Key;
+
+// The application identifier the AppID script registers.
+const GUID kAppId = {0x625E6AD9, 0x9949, 0x46FE, {0x83, 0x9D, 0xD6, 0x37, 0x7C, 0x2B, 0xB7, 0xC6}};
 using unique_module = platform::unique_any<HMODULE, &FreeLibrary>;
 using unique_hkey = platform::unique_any<HKEY, &RegCloseKey>;
 

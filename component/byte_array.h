@@ -15,7 +15,9 @@ namespace vexorin {
 // `array` is set only on success.
 template <typename Fill>
 HRESULT MakeByteArray(std::size_t size, Fill&& fill, platform::unique_safearray& array) {
-  if (static_cast<unsigned long long>(size) > 0xFFFFFFFFull) return E_OUTOFMEMORY;  // beyond what a bound counts
+  if constexpr (sizeof(std::size_t) > sizeof(ULONG)) {
+    if (size > 0xFFFFFFFFu) return E_OUTOFMEMORY;  // beyond what a bound counts
+  }
   SAFEARRAYBOUND bound;
   bound.cElements = static_cast<ULONG>(size);
   bound.lLbound = 0;

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "component/audio.h"
+#include "component/seeded_random.h"
 #include "component/voice.h"
-#include "platform/seeded_random.h"
 
 namespace {
 
@@ -197,8 +197,8 @@ int main(int argc, char** argv) {
     int exact = 0, digitsRight = 0;
     for (int i = 0; i < numbers; ++i) {
       // Repeatable: the number and the sound's seed from a stand-in started at (level, i).
-      platform::SeededRandomSource source(static_cast<std::uint64_t>(level) * 100000 + static_cast<std::uint64_t>(i));
-      platform::ScopedRandomSource installed(source);
+      vexorin::SeededRandomSource source(static_cast<std::uint64_t>(level) * 100000 + static_cast<std::uint64_t>(i));
+      vexorin::ScopedRandomSource installed(source);
       std::uint32_t modulus = 1;
       for (int k = 0; k < count; ++k) modulus *= 10;
       std::uint32_t value = 0;

@@ -15,8 +15,8 @@
 #include "component/audio.h"
 #include "component/component.h"
 #include "component/guarded.h"
+#include "component/seeded_random.h"
 #include "platform/errors.h"
-#include "platform/seeded_random.h"
 #include "platform/text.h"
 
 namespace {
@@ -172,7 +172,7 @@ bool OutputPath(const char* output, platform::unique_bstr& path) {
 int WritePgm(vexorin::VexorinComponent& component, const char* path) {
   vexorin::Canvas canvas;
   const HRESULT hr = component.Render(canvas);
-  if (FAILED(hr)) return Failed("RenderImage", hr);
+  if (FAILED(hr)) return Failed("Render", hr);
   std::FILE* f = std::fopen(path, "wb");
   if (f == nullptr) {
     std::fprintf(stderr, "vexorin: cannot write '%s': %s\n", path, std::strerror(errno));
@@ -216,10 +216,8 @@ int Speak(const Options& o) {
     digits = o.number;
   } else {
     const long count = o.digits != 0 ? o.digits : 6;
-    std::uint32_t modulus = 1;
-    for (long i = 0; i < count; ++i) modulus *= 10;
     std::uint32_t value = 0;
-    const HRESULT hr = platform::SecureRandomBelow(modulus, value);
+    const HRESULT hr = vexorin::DrawDigits(static_cast<LONG>(count), value);
     if (FAILED(hr)) return Failed("drawing the number", hr);
     char text[16];
     std::snprintf(text, sizeof text, "%0*lu", static_cast<int>(count), static_cast<unsigned long>(value));
@@ -263,9 +261,9 @@ static int Run(int argc, char** argv) {
   if (parsed >= 0) return parsed;
   // The component draws its creation's number and picture seed, then --digits', from the stand-in.
   // Installed for this run only: a batch's next run without --seed draws from the system again.
-  platform::SeededRandomSource seeded(o.seed);
-  std::unique_ptr<platform::ScopedRandomSource> installed;
-  if (o.hasSeed) installed = std::make_unique<platform::ScopedRandomSource>(seeded);
+  vexorin::SeededRandomSource seeded(o.seed);
+  std::unique_ptr<vexorin::ScopedRandomSource> installed;
+  if (o.hasSeed) installed = std::make_unique<vexorin::ScopedRandomSource>(seeded);
 
   if (o.audio) return Speak(o);
 

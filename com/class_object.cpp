@@ -2,8 +2,8 @@
 
 #include <new>
 
+#include "com/module.h"
 #include "com/scoped_lock.h"
-#include "com/server_module.h"
 
 namespace com {
 

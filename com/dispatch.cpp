@@ -3,8 +3,8 @@
 #include <atomic>
 #include <new>
 
+#include "com/module.h"
 #include "com/scoped_lock.h"
-#include "com/server_module.h"
 #include "platform/owner.h"
 #include "platform/text.h"
 #include "vexorin_h.h"

@@ -10,7 +10,7 @@
 
 #include "com/aggregated.h"
 #include "com/dispatch.h"
-#include "com/server_module.h"
+#include "com/module.h"
 #include "component/guarded.h"
 
 namespace com {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "com/dispatch.h"
 #include "com/registry_script.h"
-#include "com/server_module.h"
 #include "platform/text.h"
 #include "vexorin_h.h"
 
@@ -14,6 +14,9 @@ namespace com {
 namespace {
 
 using registry_script::Key;
+
+// The application identifier the AppID script registers.
+const GUID kAppId = {0x625E6AD9, 0x9949, 0x46FE, {0x83, 0x9D, 0xD6, 0x37, 0x7C, 0x2B, 0xB7, 0xC6}};
 using unique_module = platform::unique_any<HMODULE, &FreeLibrary>;
 using unique_hkey = platform::unique_any<HKEY, &RegCloseKey>;
 
@@ -125,7 +128,10 @@ HRESULT RunRegistryScript(HINSTANCE module, UINT id, bool doRegister, REFCLSID c
       script, {{"APPID", GuidText(kAppId)}, {"MODULE", quotedPath}});
   std::vector<registry_script::RootBlock> blocks;
   std::string error;
-  if (!registry_script::Parse(script, blocks, error)) return DISP_E_EXCEPTION;
+  if (!registry_script::Parse(script, blocks, error)) {
+    const std::string message = "registry script " + std::to_string(id) + " is malformed: " + error;
+    return ReportError(classId, message.c_str(), 0, nullptr, IID_NULL, DISP_E_EXCEPTION);
+  }
   // 64-bit Windows keeps one ProgID and AppID key for both views (only CLSID is per view): while the
   // other bitness's DLL is registered, unregistration leaves those to it and removes its class key.
   const bool otherRegistered = !doRegister && ClassInOtherView(classId);
@@ -135,17 +141,30 @@ HRESULT RunRegistryScript(HINSTANCE module, UINT id, bool doRegister, REFCLSID c
     for (const Key& key : block.keys) {
       if (otherRegistered && _stricmp(key.name.c_str(), "CLSID") != 0) continue;
       hr = doRegister ? RegisterKey(root, key) : UnregisterKey(root, key);
-      if (FAILED(hr)) break;
-    }
-    if (FAILED(hr)) {
-      // A registration that failed part-way is undone, block and all, before the failure returns.
-      if (doRegister) {
-        for (const Key& key : block.keys) UnregisterKey(root, key);
-      }
-      return hr;
+      if (FAILED(hr)) return hr;
     }
   }
   return S_OK;
+}
+
+HRESULT RegisterModule(HINSTANCE module, const RegistryScript* scripts, std::size_t count) {
+  std::size_t begun = 0;
+  HRESULT hr = S_OK;
+  while (SUCCEEDED(hr) && begun < count) {
+    hr = RunRegistryScript(module, scripts[begun].id, true, *scripts[begun].classId);
+    ++begun;
+  }
+  if (SUCCEEDED(hr)) {
+    hr = RegisterModuleTypeLib(module);
+    if (FAILED(hr)) UnregisterModuleTypeLib(module);  // whatever of this DLL's subkey was written
+  }
+  // Undone as unregistration undoes, so the keys a registered other side shares stay; a failure
+  // here changes nothing of the answer.
+  while (FAILED(hr) && begun > 0) {
+    --begun;
+    RunRegistryScript(module, scripts[begun].id, false, *scripts[begun].classId);
+  }
+  return hr;
 }
 
 namespace {

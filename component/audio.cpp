@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "component/byte_array.h"
 #include "component/guarded.h"
 #include "component/trig.h"
 #include "component/voice.h"
@@ -291,16 +292,15 @@ HRESULT AudioComponent::GetAudio(VARIANT* retVal) {
     std::vector<unsigned char> wav;
     HRESULT hr = MakeWav(wav);
     if (FAILED(hr)) return hr;
-    SAFEARRAYBOUND bound;
-    bound.cElements = static_cast<ULONG>(wav.size());
-    bound.lLbound = 0;
-    platform::unique_safearray array(SafeArrayCreate(VT_UI1, 1, &bound));
-    if (!array) return E_OUTOFMEMORY;
-    {
-      const platform::safearray_access access(array.get());
-      if (FAILED(access.result())) return access.result();
-      std::memcpy(access.data(), wav.data(), wav.size());
-    }
+    platform::unique_safearray array;
+    hr = MakeByteArray(
+        wav.size(),
+        [&](BYTE* data) {
+          std::memcpy(data, wav.data(), wav.size());
+          return S_OK;
+        },
+        array);
+    if (FAILED(hr)) return hr;
     retVal->vt = VT_ARRAY | VT_UI1;
     retVal->parray = array.release();
     return S_OK;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/chacha20.h"
+#include "component/chacha20.h"
 #include "platform/platform.h"
 
 namespace vexorin {
@@ -35,7 +35,7 @@ class AudioRandom {
   std::size_t Below(std::size_t bound) noexcept;  // in 0..bound-1, bound >= 1
 
  private:
-  platform::ChaCha20Stream stream_;
+  vexorin::ChaCha20Stream stream_;
 };
 
 // `digits` ('0'..'9', at least one) spoken at kVoiceSampleRate, mono. `noise` 0..kMaxAudioNoise.

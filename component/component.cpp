@@ -11,6 +11,7 @@
 
 #include "component/guarded.h"
 #include "component/jpeg_output.h"
+#include "component/picture_random.h"
 #include "component/renderer.h"
 #include "component/temporary_file.h"
 #include "platform/errors.h"
@@ -20,13 +21,16 @@
 
 namespace vexorin {
 
+HRESULT DrawDigits(LONG digits, std::uint32_t& value) {
+  std::uint32_t modulus = 10;
+  for (LONG i = 1; i < digits; ++i) modulus *= 10;
+  return platform::SecureRandomBelow(modulus, value);
+}
+
 VexorinComponent::VexorinComponent() {
-  state_.DigitCount = 0;
   // Never an object whose number did not come from the generator: creation fails instead.
   const HRESULT hr = GenerateRnd(8, &state_.NumberValue);
   if (FAILED(hr)) throw CAtlException(hr);
-  state_.Height = 30;
-  state_.Noise = 0;
 }
 
 HRESULT VexorinComponent::GenerateRnd(LONG adigits, LONG* pnumber) {
@@ -34,19 +38,16 @@ HRESULT VexorinComponent::GenerateRnd(LONG adigits, LONG* pnumber) {
     if (pnumber == nullptr) return E_POINTER;
     if (adigits == 0) return E_INVALIDARG;
     if (adigits > 9) adigits = 9;
-    std::uint32_t modulus = 10;
-    for (LONG i = 1; i < adigits; ++i) modulus *= 10;
-
     // Both from the system's generator, the picture's seed after the number: a picture tells
     // nothing about its number but the digits it shows, nor about any other picture.
     std::uint32_t value = 0;
-    HRESULT hr = platform::SecureRandomBelow(modulus, value);
+    HRESULT hr = DrawDigits(adigits, value);
     if (FAILED(hr)) return hr;
     std::uint32_t pictureSeed = 0;
     hr = platform::SecureRandomWord(pictureSeed);
     if (FAILED(hr)) return hr;
 
-    platform::SeedRandom(pictureSeed);
+    vexorin::SeedRandom(pictureSeed);
     *pnumber = static_cast<LONG>(value);
     state_.DigitCount = adigits;
     state_.NumberValue = static_cast<LONG>(value);

@@ -2,6 +2,8 @@
 // A plain object whose methods return HRESULTs and never let an exception out.
 #pragma once
 
+#include <cstdint>
+
 #include "component/picture.h"
 #include "platform/platform.h"
 
@@ -15,6 +17,10 @@ struct ComponentState {
   LONG NumberValue = 0;
   LONG Noise = 0;
 };
+
+// A number of `digits` (1 to 9) decimal digits, leading zeros counted, every one equally likely,
+// from the system's generator (or the stand-in installed in its place); its failure otherwise.
+HRESULT DrawDigits(LONG digits, std::uint32_t& value);
 
 class VexorinComponent {
  public:

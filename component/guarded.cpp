@@ -9,20 +9,16 @@ namespace vexorin {
 namespace {
 constexpr HRESULT kOpenFailed = static_cast<HRESULT>(0x8007006Eu);   // ERROR_OPEN_FAILED
 constexpr HRESULT kReadFault = static_cast<HRESULT>(0x8007001Eu);    // ERROR_READ_FAULT
-constexpr HRESULT kWriteFault = static_cast<HRESULT>(0x8007001Du);   // ERROR_WRITE_FAULT
 }  // namespace
 
 HRESULT FileAlarmHresult(support::FileAlarmKind kind) noexcept {
+  // The component only reads through the support library's streams: it never creates or writes one.
   switch (kind) {
-    case support::FileAlarmKind::Open:
-    case support::FileAlarmKind::Create: return kOpenFailed;
+    case support::FileAlarmKind::Open: return kOpenFailed;
     case support::FileAlarmKind::Read:
     case support::FileAlarmKind::BlockRead: return kReadFault;
-    case support::FileAlarmKind::Write: return kWriteFault;
-    case support::FileAlarmKind::Seek:
-    case support::FileAlarmKind::Close: return E_FAIL;
+    default: return E_FAIL;
   }
-  return E_FAIL;
 }
 
 HRESULT HresultFromCurrentException() noexcept {

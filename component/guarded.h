@@ -7,8 +7,7 @@
 
 namespace vexorin {
 
-// The HRESULT of a file alarm's kind: opening 0x8007006E, reading 0x8007001E, writing 0x8007001D,
-// else E_FAIL.
+// The HRESULT of a file alarm's kind: opening 0x8007006E, reading 0x8007001E, else E_FAIL.
 HRESULT FileAlarmHresult(support::FileAlarmKind kind) noexcept;
 
 // Turns the exception in flight into the HRESULT a method returns; call only inside a catch block.

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "component/picture_random.h"
 #include "component/trig.h"
 
 namespace vexorin {
@@ -51,11 +52,8 @@ const GlyphStroke DigitGlyphTable[10][kGlyphSlots] = {
 };
 
 void DrawNumber(BYTE* canvas, LONG width, LONG height, LONG digitCount, LONG number) {
-  LONG place = 10;
-  if (digitCount >= 2) {
-    place = 1;
-    for (LONG i = 1; i < digitCount; ++i) place *= 10;
-  }
+  LONG place = 1;
+  for (LONG i = 1; i < digitCount; ++i) place *= 10;
   LONG v = number;
   for (LONG i = 0; i + 2 <= digitCount; ++i) {
     const LONG digit = (v / place) % 10;
@@ -67,11 +65,11 @@ void DrawNumber(BYTE* canvas, LONG width, LONG height, LONG digitCount, LONG num
 }
 
 void DrawDigit(BYTE* canvas, LONG width, LONG height, LONG index, LONG digit) {
-  const int r1 = platform::Random();
+  const int r1 = vexorin::Random();
   const double scale =
       static_cast<double>((static_cast<long long>(r1 % 100 + kScaleBase) * height) / kScaleDivisor) * kScaleFactor;
   const double left = height * kAdvance * index * 0.5 + kLeftMargin;
-  const int r2 = platform::Random();
+  const int r2 = vexorin::Random();
   const double slant = ((r2 % 200) - 100) * kSlantStep;
   // The draws above happen for every digit; only the glyph lookup needs a digit of 0..9.
   if (digit < 0 || digit > 9) return;
@@ -166,9 +164,9 @@ void AddNoise(BYTE* canvas, LONG width, LONG height) {
   if (width <= 0 || height <= 0) return;
   const long long n = static_cast<long long>(width) * height / 8;
   for (long long i = 0; i < n; ++i) {
-    const int x = platform::Random() % width;
-    const int y = platform::Random() % height;
-    const int v = platform::Random() % 256;
+    const int x = vexorin::Random() % width;
+    const int y = vexorin::Random() % height;
+    const int v = vexorin::Random() % 256;
     canvas[static_cast<long long>(y) * width + x] ^= static_cast<BYTE>(v);
   }
 }

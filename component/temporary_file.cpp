@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "component/byte_array.h"
 #include "component/guarded.h"
 #include "platform/file_calls.h"
 #include "support/file_stream.h"
@@ -37,25 +38,20 @@ HRESULT BytesThroughTemporaryFile(const JpegBytes& jpeg, platform::unique_safear
   if (length == -1 || io.lseek(handle.get(), 0, SEEK_SET) == -1) {
     return FileAlarmHresult(support::FileAlarmKind::Seek);
   }
-  if (length > 0x3FFFFFFF) return E_FAIL;  // a file the array could not count
-  SAFEARRAYBOUND bound;
-  bound.cElements = static_cast<ULONG>(length);
-  bound.lLbound = 0;
-  platform::unique_safearray bytes(SafeArrayCreate(VT_UI1, 1, &bound));
-  if (!bytes) return E_FAIL;
-  {
-    const platform::safearray_access access(bytes.get());
-    if (FAILED(access.result())) return access.result();
-    try {
-      // Unbuffered: the one block goes straight into the array; the stream closes the handle.
-      support::XFileInStream in(support::AdoptedHandle{handle.release()}, 0);
-      in.ReadBlock(static_cast<std::uint8_t*>(access.data()), static_cast<std::int32_t>(length));
-    } catch (const support::XFileAlarm& alarm) {
-      return FileAlarmHresult(alarm.kind);
-    }
-  }
-  array = std::move(bytes);
-  return S_OK;
+  if (length > 0x3FFFFFFF) return E_FAIL;  // a file the one block read could not count
+  return MakeByteArray(
+      static_cast<std::size_t>(length),
+      [&](BYTE* data) {
+        try {
+          // Unbuffered: the one block goes straight into the array; the stream closes the handle.
+          support::XFileInStream in(support::AdoptedHandle{handle.release()}, 0);
+          in.ReadBlock(data, static_cast<std::int32_t>(length));
+        } catch (const support::XFileAlarm& alarm) {
+          return FileAlarmHresult(alarm.kind);
+        }
+        return S_OK;
+      },
+      array);
 }
 
 }  // namespace vexorin

@@ -10,8 +10,8 @@ namespace vexorin {
 
 // Writes `jpeg` to a fresh temporary file, reads the file back into a new VT_UI1 array in one block
 // and leaves no file behind on any path. E_FAIL when no name can be had, the write comes up short,
-// a seek or the close fails, or the array cannot be made; 0x8007006E when the file cannot be
-// opened; 0x8007001E when reading it back fails. Throws std::bad_alloc only.
+// a seek or the close fails; E_OUTOFMEMORY when the array cannot be made; 0x8007006E when the file
+// cannot be opened; 0x8007001E when reading it back fails. Throws std::bad_alloc only.
 HRESULT BytesThroughTemporaryFile(const JpegBytes& jpeg, platform::unique_safearray& array);
 
 }  // namespace vexorin

@@ -5,8 +5,6 @@
 #include <string>
 
 namespace {
-thread_local DWORD lastError = 0;
-
 // Appends the UTF-8 form of one code point.
 void AppendUtf8(std::string& out, char32_t c) {
   if (c < 0x80) {
@@ -41,22 +39,19 @@ void AppendUtf16(std::u16string& out, char32_t c) {
 template <typename Unit, typename Text>
 int Deliver(const Text& text, Unit* dst, int dstSize) {
   if (text.size() > 0x7FFFFFFF) {
-    lastError = ERROR_INVALID_PARAMETER;
+    SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
   const int needed = static_cast<int>(text.size());
   if (dstSize == 0) return needed;
   if (needed > dstSize) {
-    lastError = ERROR_INSUFFICIENT_BUFFER;
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
   }
   for (int i = 0; i < needed; ++i) dst[i] = static_cast<Unit>(text[static_cast<std::size_t>(i)]);
   return needed;
 }
 }  // namespace
-
-DWORD GetLastError() { return lastError; }
-void SetLastError(DWORD error) { lastError = error; }
 
 namespace {
 constexpr DWORD kNotEnoughMemory = 8;  // ERROR_NOT_ENOUGH_MEMORY
@@ -67,7 +62,7 @@ template <typename Source, typename Destination>
 std::size_t SourceUnits(const Source* src, int srcLength, const Destination* dst, int dstSize) {
   if (src == nullptr || srcLength == 0 || srcLength < -1 || dstSize < 0 ||
       (dstSize > 0 && dst == nullptr)) {
-    lastError = ERROR_INVALID_PARAMETER;
+    SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
   if (srcLength != -1) return static_cast<std::size_t>(srcLength);
@@ -152,7 +147,7 @@ int WideCharToMultiByte(UINT, DWORD, LPCWSTR src, int srcLength, LPSTR dst, int 
   try {
     return WideToMulti(src, srcLength, dst, dstSize, defaultChar, usedDefault);
   } catch (const std::bad_alloc&) {
-    lastError = kNotEnoughMemory;
+    SetLastError(kNotEnoughMemory);
     return 0;
   }
 }
@@ -161,7 +156,7 @@ int MultiByteToWideChar(UINT, DWORD, LPCSTR src, int srcLength, LPWSTR dst, int 
   try {
     return MultiToWide(src, srcLength, dst, dstSize);
   } catch (const std::bad_alloc&) {
-    lastError = kNotEnoughMemory;
+    SetLastError(kNotEnoughMemory);
     return 0;
   }
 }

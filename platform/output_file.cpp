@@ -1,6 +1,5 @@
 
 #ifdef _WIN32
-#include <fcntl.h>
 #include <io.h>
 #endif
 
@@ -149,14 +148,6 @@ HRESULT WriteNewFile(const OLECHAR* name, const void* data, std::size_t size) {
   // A close that fails may have lost bytes: the file is not what was asked for.
   const bool closed = ActiveFileCalls().close(handle) == 0;
   return written && closed ? S_OK : E_FAIL;
-}
-
-void SetBinaryMode(std::FILE* stream) {
-#ifdef _WIN32
-  _setmode(_fileno(stream), _O_BINARY);
-#else
-  (void)stream;
-#endif
 }
 
 }  // namespace platform

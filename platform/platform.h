@@ -124,11 +124,6 @@ namespace platform {
 // The code page of every BSTR <-> 8-bit conversion in the component.
 UINT ConversionCodePage();
 
-// The 15-bit generator the pictures are drawn from: 0..32767, one state per thread, the classic
-// sequence after Seed. Predictable by design: GenerateRnd seeds it from the system's generator.
-void SeedRandom(unsigned int seed);
-int Random();
-
 enum class TemporaryClaim { Claimed, NoName, NotOpened };
 using OpenCall = int (*)(const char* path, int flags, int permission);
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes the release a site installs, build/release/vexorin-<version>.zip: the 32-bit DLL (x86\) and
 # the 64-bit DLL (x64\), both stripped; install.cmd and uninstall.cmd; the README with its sample
-# pictures; the examples. Text files get CRLF line ends. Entries are sorted and carry one fixed
+# pictures; the examples; the third parties' notices (third-party-notices\). Text files get CRLF line ends. Entries are sorted and carry one fixed
 # time, so the same DLLs give the same archive.
 #   usage: package.sh [win32 tree] [win64 tree]     (default: build/win32 and build/win64)
 #          package.sh --path                         prints the archive's path, makes nothing
@@ -33,6 +33,25 @@ crlf "$root/scripts/release/uninstall.cmd" "$stage/uninstall.cmd"
 crlf "$root/README.md" "$stage/README.md"
 for file in "$root"/examples/*; do crlf "$file" "$stage/examples/$(basename "$file")"; done
 cp "$root"/docs/*.jpg "$stage/docs/"
+
+# What the DLLs link (static libraries) or carry (the voice's digits) owes its notice: Debian's
+# copyright file of the package each came from, as it stands, under a header naming the source.
+notices="$stage/third-party-notices"
+mkdir -p "$notices"
+notice() {  # file, what, Debian package whose copyright file it is
+  local copyright=/usr/share/doc/$3/copyright source
+  [ -f "$copyright" ] || { echo "package: $copyright is missing (apt-get install $3)" >&2; exit 1; }
+  source=$(dpkg-query -W -f='${source:Package} ${source:Version}' "$3")
+  { printf '%s\n' "$2" "From Debian's source package $source: the copyright file of $3." ""
+    cat "$copyright"; } >"$notices/$1.tmp"
+  crlf "$notices/$1.tmp" "$notices/$1"
+  rm "$notices/$1.tmp"
+}
+notice libjpeg-turbo.txt "libjpeg-turbo (with the Independent JPEG Group's software), linked into both DLLs." libjpeg62-turbo
+notice mingw-w64.txt "The mingw-w64 runtime and winpthreads, linked into both DLLs." mingw-w64-common
+notice gcc-runtime.txt "libgcc and libstdc++ (under the GCC Runtime Library Exception), linked into both DLLs." gcc-mingw-w64-base
+notice flite.txt "flite and its voice cmu_us_slt, which speaks the digits both DLLs carry." libflite1
+crlf /usr/share/common-licenses/GPL-3 "$notices/GPL-3.txt"  # what the GCC runtime's exception refers to
 
 (cd "$release" && find "$name" -type f | LC_ALL=C sort >"$name.files" &&
    cmake -E tar cf "$name.zip" --format=zip --mtime="2000-01-01 00:00:00 UTC" --files-from="$name.files")

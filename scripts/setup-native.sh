@@ -1,18 +1,27 @@
 #!/usr/bin/env bash
-# Installs what the native build needs (compiler, CMake, Ninja, libjpeg, GoogleTest, Google Benchmark,
-# clang with its libFuzzer runtime; flite and sox for scripts/make-voice.sh, pocketsphinx for the
-# audio attacker benchmark, chromium for the browser tests), then the pinned npm packages of tests/js
-# (the browser driver and what the tests check against) with the machine's Node.js and npm.
+# Installs what the native build needs. With --tool only what the command-line tool needs (compiler,
+# CMake, Ninja, libjpeg); else everything the tests and benchmarks use besides: GoogleTest, Google
+# Benchmark, clang with its libFuzzer runtime; flite and sox for scripts/make-voice.sh, pocketsphinx
+# for the audio attacker benchmark, chromium for the browser tests, then the pinned npm packages of
+# tests/js (the browser driver and what the tests check against) with the machine's Node.js and npm.
 # Idempotent; needs root only when a package is missing.
+#   usage: setup-native.sh [--tool]
 set -euo pipefail
-packages=(g++ cmake ninja-build pkg-config libjpeg-dev libgtest-dev libbenchmark-dev clang libclang-rt-14-dev libgd-dev valgrind
-          flite sox pocketsphinx pocketsphinx-en-us chromium)
+tool_only=0
+[ "${1:-}" = --tool ] && tool_only=1
+packages=(g++ cmake ninja-build libjpeg-dev)
+if [ $tool_only = 0 ]; then
+  packages+=(pkg-config libgtest-dev libbenchmark-dev clang libclang-rt-14-dev libgd-dev valgrind
+             flite sox pocketsphinx pocketsphinx-en-us chromium)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 # Node.js and npm: the machine's own where it has them (the driver needs Node.js 20), else Debian's.
-command -v node >/dev/null && command -v npm >/dev/null || missing+=(nodejs npm)
+if [ $tool_only = 0 ]; then
+  command -v node >/dev/null && command -v npm >/dev/null || missing+=(nodejs npm)
+fi
 if [ ${#missing[@]} -ne 0 ]; then
   if [ "$(id -u)" != 0 ]; then
     echo "setup-native: missing packages: ${missing[*]}; run as root (or apt-get install them)" >&2
@@ -23,6 +32,7 @@ if [ ${#missing[@]} -ne 0 ]; then
   apt-get -o DPkg::Lock::Timeout=1200 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   echo "setup-native: installed ${missing[*]}"
 fi
+[ $tool_only = 1 ] && exit 0
 # The lock file pins every version and hash; installed again only when it changed.
 js=$(cd "$(dirname "$0")/../tests/js" && pwd)
 if ! cmp -s "$js/package-lock.json" "$js/node_modules/.package-lock.copy" 2>/dev/null; then

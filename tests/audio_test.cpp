@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "component/audio.h"
+#include "component/seeded_random.h"
 #include "component/voice.h"
-#include "platform/seeded_random.h"
 #include "test_support.h"
 
 using testing_support::Bstr;
@@ -52,8 +52,8 @@ class AudioTest : public ::testing::Test {
     return Narrow(text.get());
   }
   std::vector<unsigned char> Wav(std::uint64_t seed) {
-    platform::SeededRandomSource source(seed);
-    platform::ScopedRandomSource installed(source);
+    vexorin::SeededRandomSource source(seed);
+    vexorin::ScopedRandomSource installed(source);
     platform::unique_variant v;
     EXPECT_EQ(audio.GetAudio(v.put()), S_OK);
     return Bytes(v.get());
@@ -280,7 +280,7 @@ TEST_F(AudioTest, NothingIsMadeWithoutANumberOrWhenTheSourceFails) {
 
   SetNumber("12");
   FailingSource failing;
-  platform::ScopedRandomSource installed(failing);
+  vexorin::ScopedRandomSource installed(failing);
   EXPECT_EQ(audio.GetAudio(v.put()), static_cast<HRESULT>(0x80090020u));
   EXPECT_EQ(v.get().vt, VT_EMPTY);
   EXPECT_EQ(audio.SaveToFile(Bstr(existing).get()), static_cast<HRESULT>(0x80090020u));

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/chacha20.h"
+#include "component/chacha20.h"
 
 namespace {
 
@@ -11,7 +11,7 @@ namespace {
 TEST(ChaCha20Test, BlockFunctionMatchesThePublishedVector) {
   unsigned char key[32];
   for (int i = 0; i < 32; ++i) key[i] = static_cast<unsigned char>(i);
-  const platform::ChaCha20Stream stream(key);
+  const vexorin::ChaCha20Stream stream(key);
   std::uint32_t out[16];
   stream.Block(1, out, 0x09000000u, 0x4a000000u, 0);
   const std::uint32_t expected[16] = {0xe4e7f110, 0x15593bd1, 0x1fdd0f50, 0xc47120a3, 0xc7f4d1c7, 0x0368c033,
@@ -22,7 +22,7 @@ TEST(ChaCha20Test, BlockFunctionMatchesThePublishedVector) {
 
 TEST(ChaCha20Test, TheStreamIsTheBlocksInTurnFromCounterZero) {
   unsigned char key[32] = {7};
-  platform::ChaCha20Stream stream(key);
+  vexorin::ChaCha20Stream stream(key);
   std::uint32_t first[16], second[16];
   stream.Block(0, first);
   stream.Block(1, second);

@@ -10,8 +10,9 @@
 #include <gtest/gtest.h>
 
 #include "component/component.h"
+#include "component/picture_random.h"
+#include "component/seeded_random.h"
 #include "platform/errors.h"
-#include "platform/seeded_random.h"
 #include "test_support.h"
 
 using testing_support::Bstr;
@@ -53,9 +54,9 @@ class ComponentStateTest : public ::testing::Test {
 };
 
 TEST(RandomTest, ClassicSequenceAfterSeedOne) {
-  platform::SeedRandom(1);
+  vexorin::SeedRandom(1);
   const int expected[] = {41, 18467, 6334, 26500, 19169};
-  for (int e : expected) EXPECT_EQ(platform::Random(), e);
+  for (int e : expected) EXPECT_EQ(vexorin::Random(), e);
 }
 
 TEST_F(ComponentStateTest, FreshObjectHasItsDefaults) {
@@ -95,16 +96,16 @@ TEST_F(ComponentStateTest, GenerateRndDrawsTheNumberThenThePictureSeedFromTheSou
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "digits " << c.digits << " first word " << c.words.front());
     ScriptedSource source(c.words);
-    platform::ScopedRandomSource installed(source);
+    vexorin::ScopedRandomSource installed(source);
     LONG number = -1;
     ASSERT_EQ(component.GenerateRnd(c.digits, &number), S_OK);
     EXPECT_EQ(number, c.number);
     EXPECT_EQ(component.State().DigitCount, c.storedDigits);
     EXPECT_EQ(component.State().NumberValue, number);
     EXPECT_TRUE(source.Exhausted()) << "the number and then exactly one picture seed";
-    const int drawn[] = {platform::Random(), platform::Random(), platform::Random()};
-    platform::SeedRandom(c.words.back());
-    for (int d : drawn) EXPECT_EQ(d, platform::Random()) << "the picture's generator seeded with the last word";
+    const int drawn[] = {vexorin::Random(), vexorin::Random(), vexorin::Random()};
+    vexorin::SeedRandom(c.words.back());
+    for (int d : drawn) EXPECT_EQ(d, vexorin::Random()) << "the picture's generator seeded with the last word";
   }
 }
 
@@ -117,22 +118,22 @@ TEST_F(ComponentStateTest, AFailingSourceChangesNothing) {
   for (const auto& words : scripts) {
     SCOPED_TRACE(::testing::Message() << words.size() << " words before the failure");
     ScriptedSource source(words, failure);
-    platform::ScopedRandomSource installed(source);
-    platform::SeedRandom(99);
+    vexorin::ScopedRandomSource installed(source);
+    vexorin::SeedRandom(99);
     LONG number = 12345;
     const HRESULT hr = component.GenerateRnd(8, &number);
     EXPECT_EQ(hr, words.size() == 64 ? E_FAIL : failure);
     EXPECT_EQ(number, 12345);
     EXPECT_EQ(component.State().DigitCount, 4);
     EXPECT_EQ(component.State().NumberValue, 4711);
-    EXPECT_EQ(platform::Random(), static_cast<int>((99u * 214013u + 2531011u) >> 16 & 0x7FFF)) << "the picture's generator untouched";
+    EXPECT_EQ(vexorin::Random(), static_cast<int>((99u * 214013u + 2531011u) >> 16 & 0x7FFF)) << "the picture's generator untouched";
   }
 }
 
 TEST(ComponentCreationTest, FailsWhenTheSourceFails) {
   const HRESULT failure = static_cast<HRESULT>(0xD0000001u);
   ScriptedSource source({}, failure);
-  platform::ScopedRandomSource installed(source);
+  vexorin::ScopedRandomSource installed(source);
   HRESULT caught = S_OK;
   try {
     VexorinComponent c;
@@ -174,8 +175,8 @@ TEST_F(ComponentStateTest, TheSystemGeneratorGivesDistinctAndEvenNumbers) {
 }
 
 TEST_F(ComponentStateTest, GenerateRndStaysInRangeForEveryDigitCount) {
-  platform::SeededRandomSource source(2718);
-  platform::ScopedRandomSource installed(source);
+  vexorin::SeededRandomSource source(2718);
+  vexorin::ScopedRandomSource installed(source);
   for (LONG digits = 1; digits <= 12; ++digits) {
     long long limit = 1;
     for (LONG i = 0; i < (digits > 9 ? 9 : digits); ++i) limit *= 10;
@@ -231,7 +232,7 @@ TEST_F(ComponentStateTest, NumberPutRefusesEmptyAndNullWithoutChange) {
 
 TEST_F(ComponentStateTest, NumberAfterGenerateRndIsZeroPadded) {
   ScriptedSource source({788, 0});
-  platform::ScopedRandomSource installed(source);
+  vexorin::ScopedRandomSource installed(source);
   LONG number = 0;
   ASSERT_EQ(component.GenerateRnd(6, &number), S_OK);
   EXPECT_EQ(number, 788);

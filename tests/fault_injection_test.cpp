@@ -159,48 +159,29 @@ TEST_F(FaultInjectionTest, GetImageSurvivesEveryAllocationFailure) {
   EXPECT_TRUE(tempDir.Entries().empty());
 }
 
-// The file calls, failing the n-th of one kind.
-struct CallFault {
-  static int kind;  // 0 open, 1 read, 2 close, 3 create an output file, 4 write
-  static int left;
-  static bool Fail(int k) { return k == kind && --left == 0; }
-  static int open(const char* p, int f, int m) { return Fail(0) ? -1 : platform::RuntimeFileCalls().open(p, f, m); }
-  static int read(int h, void* b, unsigned n) { return Fail(1) ? -1 : platform::RuntimeFileCalls().read(h, b, n); }
-  static int close(int h) {
-    const int r = platform::RuntimeFileCalls().close(h);
-    return Fail(2) ? -1 : r;
-  }
-  static int createOutput(const OLECHAR* p) { return Fail(3) ? -1 : platform::RuntimeFileCalls().createOutput(p); }
-  static int write(int h, const void* b, unsigned n) { return Fail(4) ? -1 : platform::RuntimeFileCalls().write(h, b, n); }
-};
-const platform::FileCalls kFaultyCalls = {CallFault::open,  CallFault::read,  [](int h, long o, int w) { return platform::RuntimeFileCalls().lseek(h, o, w); },
-                                          CallFault::close, CallFault::write, CallFault::createOutput};
-int CallFault::kind = -1;
-int CallFault::left = 0;
+using testing_support::FileFault;
 
 TEST_F(FaultInjectionTest, GetImageSurvivesEveryFileCallFailure) {
-  const platform::FileCalls& faulty = kFaultyCalls;
   component.put_Height(200);  // a file of several stream buffers: several reads to fail
   const int handles = testing_support::OpenFileHandles();
-  for (int kind = 0; kind < 3; ++kind) {
+  for (FileFault::Kind kind : {FileFault::Open, FileFault::Write, FileFault::Seek, FileFault::Read, FileFault::Close}) {
     int failures = 0;
     for (int n = 1; n < 1000; ++n) {
-      CallFault::kind = kind;
-      CallFault::left = n;
-      platform::SetFileCalls(&faulty);
       VARIANT image;
       VariantInit(&image);
-      const HRESULT hr = component.GetImage(&image);
-      platform::SetFileCalls(nullptr);
+      HRESULT hr = S_OK;
+      {
+        const FileFault fault(kind, n);
+        hr = component.GetImage(&image);
+      }
       VariantClear(&image);
-      EXPECT_TRUE(tempDir.Entries().empty()) << "kind " << kind << " call " << n;
-      EXPECT_EQ(testing_support::OpenFileHandles(), handles) << "kind " << kind << " call " << n;
+      EXPECT_TRUE(tempDir.Entries().empty()) << FileFault::kNames[kind] << " call " << n;
+      EXPECT_EQ(testing_support::OpenFileHandles(), handles) << FileFault::kNames[kind] << " call " << n;
       if (SUCCEEDED(hr)) break;
       ++failures;
     }
-    EXPECT_GE(failures, 1) << "kind " << kind;
-    std::printf("[   info   ] GetImage: %d %s calls failed in turn\n", failures,
-                kind == 0 ? "open" : kind == 1 ? "read" : "close");
+    EXPECT_GE(failures, 1) << FileFault::kNames[kind];
+    std::printf("[   info   ] GetImage: %d %s calls failed in turn\n", failures, FileFault::kNames[kind]);
   }
 }
 
@@ -211,20 +192,19 @@ TEST_F(FaultInjectionTest, SaveToFileFailsAtEachFileCallAndLeavesNoHandle) {
   const int handles = testing_support::OpenFileHandles();
   // A file that could not be created keeps its bytes; once created it is emptied (a known limit).
   const struct {
-    int kind;
-    const char* call;
+    FileFault::Kind kind;
     bool keeps;
-  } cases[] = {{3, "create", true}, {4, "write", false}, {2, "close", false}};
+  } cases[] = {{FileFault::CreateOutput, true}, {FileFault::Write, false}, {FileFault::Close, false}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.call);
+    SCOPED_TRACE(FileFault::kNames[c.kind]);
     std::ofstream(path, std::ios::binary).write("old", 3);
-    CallFault::kind = c.kind;
-    CallFault::left = 1;
-    platform::SetFileCalls(&kFaultyCalls);
-    const HRESULT hr = component.SaveToFile(name.get());
-    platform::SetFileCalls(nullptr);
+    HRESULT hr = S_OK;
+    {
+      const FileFault fault(c.kind, 1);
+      hr = component.SaveToFile(name.get());
+      EXPECT_TRUE(FileFault::Reached()) << "the call was never made";
+    }
     EXPECT_EQ(hr, E_FAIL);
-    EXPECT_EQ(CallFault::left, 0) << "the call was never made";
     EXPECT_EQ(testing_support::OpenFileHandles(), handles);
     if (c.keeps) {
       EXPECT_EQ(testing_support::ReadAll(path), old);

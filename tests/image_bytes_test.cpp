@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "component/component.h"
+#include "component/picture_random.h"
 #include "support/file_stream.h"
 #include "safearray_queries.h"
 #include "test_support.h"
@@ -99,9 +100,9 @@ TEST_F(ImageBytesTest, ReturnsTheFileThatSaveToFileWritesAndLeavesNothing) {
     SCOPED_TRACE(c.number);
     SetState(c.number, c.height, c.noise);
     const std::string path = outDir.File("saved.jpg");
-    platform::SeedRandom(2024);
+    vexorin::SeedRandom(2024);
     ASSERT_EQ(component.SaveToFile(Bstr(path).get()), S_OK);
-    platform::SeedRandom(2024);
+    vexorin::SeedRandom(2024);
     ASSERT_EQ(component.GetImage(Emptied(image)), S_OK);
     const Bytes bytes = ArrayBytes(image);
     EXPECT_EQ(bytes, ReadAll(path));
@@ -123,10 +124,10 @@ TEST_F(ImageBytesTest, ReturnsTheFileThatSaveToFileWritesAndLeavesNothing) {
 
 TEST_F(ImageBytesTest, SameSeedSameBytesAndStateUnchanged) {
   SetState("31337", 44, 1);
-  platform::SeedRandom(9);
+  vexorin::SeedRandom(9);
   ASSERT_EQ(component.GetImage(Emptied(image)), S_OK);
   const Bytes first = ArrayBytes(image);
-  platform::SeedRandom(9);
+  vexorin::SeedRandom(9);
   ASSERT_EQ(component.GetImage(Emptied(image)), S_OK);
   EXPECT_EQ(ArrayBytes(image), first);
   const auto& s = component.State();
@@ -189,36 +190,25 @@ TEST_F(ImageBytesTest, NoUsableTemporaryDirectory) {
 }
 #endif
 
-// Fails the chosen file call; everything else goes to the runtime.
-struct StreamFault {
-  static int failingCall;  // 0 open, 1 read, 2 close
-  static int open(const char* p, int f, int m) {
-    return failingCall == 0 ? -1 : platform::RuntimeFileCalls().open(p, f, m);
-  }
-  static int read(int h, void* b, unsigned n) {
-    return failingCall == 1 ? -1 : platform::RuntimeFileCalls().read(h, b, n);
-  }
-  static int close(int h) {
-    const int r = platform::RuntimeFileCalls().close(h);
-    return failingCall == 2 ? -1 : r;
-  }
-};
-int StreamFault::failingCall = -1;
-
-TEST_F(ImageBytesTest, StreamFailuresGiveTheirCodesAndLeaveNothing) {
-  const platform::FileCalls faulty = {StreamFault::open, StreamFault::read, platform::RuntimeFileCalls().lseek,
-                                      StreamFault::close, platform::RuntimeFileCalls().write,
-                                      platform::RuntimeFileCalls().createOutput};
+TEST_F(ImageBytesTest, FileFailuresGiveTheirCodesAndLeaveNothing) {
+  using testing_support::FileFault;
   const struct {
-    int call;
+    FileFault::Kind call;
     HRESULT expected;
-  } cases[] = {{0, static_cast<HRESULT>(0x8007006E)}, {1, static_cast<HRESULT>(0x8007001E)}, {2, E_FAIL}};
+  } cases[] = {{FileFault::Open, static_cast<HRESULT>(0x8007006E)},
+               {FileFault::Write, E_FAIL},
+               {FileFault::Seek, E_FAIL},
+               {FileFault::Read, static_cast<HRESULT>(0x8007001E)},
+               {FileFault::Close, E_FAIL}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.call);
-    StreamFault::failingCall = c.call;
-    platform::SetFileCalls(&faulty);
-    EXPECT_EQ(component.GetImage(Emptied(image)), c.expected);
-    platform::SetFileCalls(nullptr);
+    SCOPED_TRACE(FileFault::kNames[c.call]);
+    HRESULT hr = S_OK;
+    {
+      const FileFault fault(c.call, 1);
+      hr = component.GetImage(Emptied(image));
+      EXPECT_TRUE(FileFault::Reached()) << "the call was never made";
+    }
+    EXPECT_EQ(hr, c.expected);
     EXPECT_EQ(image.vt, VT_EMPTY);
     EXPECT_EQ(Leftovers(), 0u);
   }

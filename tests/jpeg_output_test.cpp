@@ -14,6 +14,7 @@
 
 #include "component/component.h"
 #include "component/jpeg_output.h"
+#include "component/picture_random.h"
 #include "reference_jpeg.h"
 #include "test_support.h"
 
@@ -101,7 +102,7 @@ class JpegOutputTest : public ::testing::Test {
     vexorin::PictureSize size;
     EXPECT_EQ(component.MeasurePicture(size), S_OK);
     Bytes canvas(size.bytes);
-    platform::SeedRandom(seed);
+    vexorin::SeedRandom(seed);
     EXPECT_EQ(component.RenderImage(canvas.data(), size), S_OK);
     return canvas;
   }
@@ -136,7 +137,7 @@ TEST_F(JpegOutputTest, DecodedPictureIsTheCanvas) {
     SetState("90817263", 57, noise);
     const Bytes canvas = Canvas(31337);
     const std::string path = dir.File("decode.jpg");
-    platform::SeedRandom(31337);
+    vexorin::SeedRandom(31337);
     ASSERT_EQ(Save(path), S_OK);
     Decoded d;
     ASSERT_TRUE(Decode(ReadAll(path), d));
@@ -156,12 +157,12 @@ TEST_F(JpegOutputTest, SameSeedSameFileAndSavingAgainReplacesIt) {
   SetState("55501234", 30, 1);
   const std::string a = dir.File("a.jpg");
   const std::string b = dir.File("b.jpg");
-  platform::SeedRandom(7);
+  vexorin::SeedRandom(7);
   ASSERT_EQ(Save(a), S_OK);
-  platform::SeedRandom(7);
+  vexorin::SeedRandom(7);
   ASSERT_EQ(Save(b), S_OK);
   EXPECT_EQ(ReadAll(a), ReadAll(b));
-  platform::SeedRandom(8);
+  vexorin::SeedRandom(8);
   ASSERT_EQ(Save(b), S_OK);  // same number, other jitter, same name
   EXPECT_NE(ReadAll(a), ReadAll(b));
   EXPECT_EQ(dir.Entries().size(), 2u);
@@ -189,11 +190,11 @@ TEST_F(JpegOutputTest, NamesAreTakenExactlyOrRefused) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    platform::SeedRandom(5);
+    vexorin::SeedRandom(5);
     EXPECT_EQ(component.SaveToFile(testing_support::Bstr(base + c.name).get()), c.expected);
     if (c.created == nullptr) {
       EXPECT_TRUE(dir.Entries().empty());
-      EXPECT_EQ(platform::Random(), ReferenceRandom(5).Next()) << "a refused name drew a picture";
+      EXPECT_EQ(vexorin::Random(), ReferenceRandom(5).Next()) << "a refused name drew a picture";
     } else {
       EXPECT_EQ(dir.Entries(), std::vector<std::string>{c.created});
       const auto file = std::filesystem::u8path(d + c.created);
@@ -220,11 +221,11 @@ TEST_F(JpegOutputTest, RefusalsLeaveTheFileSystemAlone) {
 
 TEST_F(JpegOutputTest, UnopenablePathFailsAfterRenderingAndCreatesNothing) {
   SetState("12345678", 30, 0);
-  platform::SeedRandom(5);
+  vexorin::SeedRandom(5);
   EXPECT_EQ(Save(dir.File("missing/x.jpg")), E_FAIL);
   ReferenceRandom r(5);
   for (int i = 0; i < 16; ++i) r.Next();  // two draws per digit were taken
-  EXPECT_EQ(platform::Random(), r.Next());
+  EXPECT_EQ(vexorin::Random(), r.Next());
   EXPECT_TRUE(dir.Entries().empty());
 
   EXPECT_EQ(Save(dir.path()), E_FAIL);  // a directory cannot be opened as a file

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "component/component.h"
+#include "component/picture_random.h"
 #include "component/renderer.h"
 #include "test_support.h"
 
@@ -52,7 +53,7 @@ void SetNumber(VexorinComponent& c, const char* number, LONG height, LONG noise)
 
 TEST(RendererTest, WorkedExampleOfDigitOne) {
   Canvas canvas(120, 30);
-  platform::SeedRandom(SeedWhereFirstDraws(50, 100));
+  vexorin::SeedRandom(SeedWhereFirstDraws(50, 100));
   vexorin::DrawDigit(canvas.bytes.data(), 120, 30, 0, 1);
   for (LONG y = 0; y < 30; ++y) {
     for (LONG x = 0; x < 120; ++x) {
@@ -92,18 +93,18 @@ TEST(RendererTest, InkPastTheRowRunsIntoTheNextRowAndNeverPastTheCanvas) {
 TEST(RendererTest, NumberIsDrawnMostSignificantFirstWithLeadingZeros) {
   const unsigned int seed = 99;
   Canvas byNumber(90, 60);
-  platform::SeedRandom(seed);
+  vexorin::SeedRandom(seed);
   vexorin::DrawNumber(byNumber.bytes.data(), 90, 60, 3, 7);
   Canvas byDigits(90, 60);
-  platform::SeedRandom(seed);
+  vexorin::SeedRandom(seed);
   for (LONG i = 0; i < 3; ++i) vexorin::DrawDigit(byDigits.bytes.data(), 90, 60, i, i < 2 ? 0 : 7);
   EXPECT_EQ(byNumber.Hash(), byDigits.Hash());
 
   Canvas single(30, 60);
-  platform::SeedRandom(seed);
+  vexorin::SeedRandom(seed);
   vexorin::DrawNumber(single.bytes.data(), 30, 60, 1, 7);
   Canvas seven(30, 60);
-  platform::SeedRandom(seed);
+  vexorin::SeedRandom(seed);
   vexorin::DrawDigit(seven.bytes.data(), 30, 60, 0, 7);
   EXPECT_EQ(single.Hash(), seven.Hash());
 }
@@ -117,7 +118,7 @@ TEST(RendererTest, NoiseTakesThreeDrawsPerSpeckleInTheOrderColumnRowValue) {
   const int value = r.Next() % 256;
   ASSERT_NE(value, 0) << "choose a seed that flips something";
   Canvas one(4, 2);
-  platform::SeedRandom(4242);
+  vexorin::SeedRandom(4242);
   vexorin::AddNoise(one.bytes.data(), 4, 2);
   for (LONG y = 0; y < 2; ++y) {
     for (LONG x = 0; x < 4; ++x) {
@@ -127,11 +128,11 @@ TEST(RendererTest, NoiseTakesThreeDrawsPerSpeckleInTheOrderColumnRowValue) {
   }
   // Width x height / 8 speckles: 450 at 120 x 30, so exactly 1350 draws.
   Canvas canvas(120, 30);
-  platform::SeedRandom(4242);
+  vexorin::SeedRandom(4242);
   vexorin::AddNoise(canvas.bytes.data(), 120, 30);
   ReferenceRandom after(4242);
   for (int i = 0; i < 1350; ++i) after.Next();
-  EXPECT_EQ(platform::Random(), after.Next());
+  EXPECT_EQ(vexorin::Random(), after.Next());
   EXPECT_TRUE(canvas.GuardIntact());
 }
 
@@ -163,7 +164,7 @@ TEST(RendererTest, HeightTwentyInkStaysInsideTheCanvas) {
     bool reachedLastByte = false;
     for (unsigned int seed = 0; seed < 2000; ++seed) {
       Canvas canvas(width, 20);
-      platform::SeedRandom(seed);
+      vexorin::SeedRandom(seed);
       ASSERT_EQ(c.RenderImage(canvas.bytes.data(), size), S_OK);
       ASSERT_TRUE(canvas.GuardIntact()) << number << " seed " << seed;
       reachedLastByte |= canvas.at(width - 1, 19) != 255;
@@ -195,7 +196,7 @@ TEST(RendererTest, GoldenCanvases) {
     vexorin::PictureSize size;
     ASSERT_EQ(c.MeasurePicture(size), S_OK);
     Canvas canvas(size.width, k.height);
-    platform::SeedRandom(k.seed);
+    vexorin::SeedRandom(k.seed);
     ASSERT_EQ(c.RenderImage(canvas.bytes.data(), size), S_OK);
     EXPECT_EQ(canvas.Hash(), k.hash) << k.number << " h" << k.height << " seed " << k.seed
                                      << std::hex << " got 0x" << canvas.Hash();

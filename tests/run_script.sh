@@ -2,7 +2,7 @@
 # Runs a VBScript or JScript file through Wine's cscript from its own directory. Wine's cscript exits
 # 0 even after a run-time error, so the script passes only with exit code 0 AND its sentinel as the
 # last line of output. $VEXORIN_WINE picks the loader, and with it the cscript of that bitness.
-set -u
+set -uo pipefail
 . "$(dirname "$0")/../scripts/wine.sh"
 wine=${VEXORIN_WINE:-wine}
 script=$(realpath "$1")

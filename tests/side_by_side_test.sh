@@ -2,11 +2,14 @@
 # Both DLLs registered in one 64-bit prefix, each by the regsvr32 of its own bitness: a 32-bit and a
 # 64-bit client, asking for an in-process server only, each load the DLL of their own bitness into
 # their own process, and the 32- and 64-bit cscript run the member script with it. Then one DLL is
-# unregistered and the other side must still work, both ways round. Ends with the 64-bit DLL alone
-# registered, as the tree's other tests expect.
+# unregistered and the other side must still work, both ways round; and each DLL's registration,
+# made to fail at each step beside the other's, leaves the registry as it found it. Ends with the
+# 64-bit DLL alone registered, as the tree's other tests expect.
 # usage: side_by_side_test.sh <32-bit vexorin.dll> <32-bit inproc_client.exe> <64-bit vexorin.dll> <64-bit inproc_client.exe>
+#                             <32-bit registration_faults.exe> <64-bit registration_faults.exe>
 set -u
 dll32=$(realpath "$1"); client32=$(realpath "$2"); dll64=$(realpath "$3"); client64=$(realpath "$4")
+faults32=$(realpath "$5"); faults64=$(realpath "$6")
 . "$(dirname "$0")/wine_sides.sh"
 if ! can_run_32bit; then
   echo "SKIPPED: this machine runs no 32-bit programs, natively or emulated, so the prefix has no 32-bit side"
@@ -37,6 +40,15 @@ side64() {
   check "64-bit cscript runs the member script with the 64-bit DLL in its process" cscript_side "$wine64" system32 "$dll64"
 }
 
+# faults LOADER PROGRAM DLL: registration_faults of that bitness; what did not hold is shown
+faults() {
+  local out status
+  out=$(wine_run "$1" "$2" "$3" 2>&1); status=$?
+  printf '%s\n' "$out" | tr -d '\r' | grep -v '^ok ' | sed 's/^/       /'
+  echo "       $(printf '%s\n' "$out" | grep -c '^ok ') checks held"
+  return $status
+}
+
 win_dll32=$(winpath "$dll32"); win_dll64=$(winpath "$dll64")
 [ -n "$win_dll32" ] && [ -n "$win_dll64" ] || { echo "FAIL winepath gave no Windows path for the DLLs"; exit 1; }
 
@@ -49,6 +61,12 @@ check "the type library is registered for win32 from the 32-bit DLL" same "$(lib
 check "the type library is registered for win64 from the 64-bit DLL" same "$(library win64)" "$win_dll64"
 side32
 side64
+
+echo "-- registration made to fail at each step, beside the other side"
+check "the 64-bit DLL's failed registrations leave every key as it was" faults "$wine64" "$faults64" "$win_dll64"
+check "the 32-bit client still loads the 32-bit DLL" client "$wine32" "$client32" "$win_dll32"
+check "the 32-bit DLL's failed registrations leave every key as it was" faults "$wine32" "$faults32" "$win_dll32"
+check "the 64-bit client still loads the 64-bit DLL" client "$wine64" "$client64" "$win_dll64"
 
 echo "-- 32-bit DLL unregistered"
 check "32-bit regsvr32 /u" register32 /u

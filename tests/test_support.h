@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "component/component.h"
+#include "platform/file_calls.h"
 #include "platform/text.h"
 
 #ifdef _WIN32
@@ -151,6 +152,41 @@ class ScopedEnv {
   const char* name_;
   std::string old_;
   bool had_ = false;
+};
+
+// The file calls with one failing: the `n`-th call (from 1) of the chosen kind fails, every other
+// call goes to the runtime. Installed for as long as it lives.
+class FileFault {
+ public:
+  enum Kind { Open, Read, Seek, Close, CreateOutput, Write };
+  static constexpr const char* kNames[] = {"open", "read", "seek", "close", "create", "write"};
+  FileFault(Kind kind, int n) {
+    kind_ = kind;
+    left_ = n;
+    platform::SetFileCalls(&kCalls);
+  }
+  ~FileFault() { platform::SetFileCalls(nullptr); }
+  FileFault(const FileFault&) = delete;
+  FileFault& operator=(const FileFault&) = delete;
+  // Whether the chosen call was reached (and failed).
+  static bool Reached() { return left_ == 0; }
+
+ private:
+  static bool Fail(Kind k) { return k == kind_ && --left_ == 0; }
+  static const platform::FileCalls& Runtime() { return platform::RuntimeFileCalls(); }
+  static int OpenCall(const char* p, int f, int m) { return Fail(Open) ? -1 : Runtime().open(p, f, m); }
+  static int ReadCall(int h, void* b, unsigned n) { return Fail(Read) ? -1 : Runtime().read(h, b, n); }
+  static long SeekCall(int h, long o, int w) { return Fail(Seek) ? -1 : Runtime().lseek(h, o, w); }
+  static int CloseCall(int h) {
+    const int r = Runtime().close(h);  // the handle is gone either way, as after a real failed close
+    return Fail(Close) ? -1 : r;
+  }
+  static int WriteCall(int h, const void* b, unsigned n) { return Fail(Write) ? -1 : Runtime().write(h, b, n); }
+  static int CreateCall(const OLECHAR* p) { return Fail(CreateOutput) ? -1 : Runtime().createOutput(p); }
+
+  static inline Kind kind_ = Open;
+  static inline int left_ = 0;
+  static inline const platform::FileCalls kCalls = {OpenCall, ReadCall, SeekCall, CloseCall, WriteCall, CreateCall};
 };
 
 // An independent copy of the classic 15-bit generator, to predict the component's draws.

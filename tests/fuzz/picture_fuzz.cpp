@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "component/component.h"
+#include "component/seeded_random.h"
 #include "fuzz_support.h"
-#include "platform/seeded_random.h"
 #include "platform/text.h"
 
 namespace {
@@ -96,8 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::int32_t noise = Take(data, size);
   const std::uint32_t seed = static_cast<std::uint32_t>(Take(data, size));
 
-  platform::SeededRandomSource source(seed);
-  const platform::ScopedRandomSource installed(source);
+  vexorin::SeededRandomSource source(seed);
+  const vexorin::ScopedRandomSource installed(source);
   vexorin::VexorinComponent c;
   // Reach any digit count (GenerateRnd stores negatives and caps at 9) and any number (put).
   LONG drawn = 0;

@@ -1,7 +1,7 @@
-#include "platform/seeded_random.h"
-#include "platform/splitmix64.h"
+#include "component/seeded_random.h"
+#include "component/splitmix64.h"
 
-namespace platform {
+namespace vexorin {
 
 std::uint64_t SeededRandomSource::Next() noexcept {
   return SplitMix64Next(state_);
@@ -19,4 +19,4 @@ HRESULT SeededRandomSource::Fill(void* out, std::size_t size) noexcept {
   return S_OK;
 }
 
-}  // namespace platform
+}  // namespace vexorin

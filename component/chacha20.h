@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-namespace platform {
+namespace vexorin {
 
 class ChaCha20Stream {
  public:
@@ -63,4 +63,4 @@ class ChaCha20Stream {
   int used_ = 16;
 };
 
-}  // namespace platform
+}  // namespace vexorin

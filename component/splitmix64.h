@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace platform {
+namespace vexorin {
 
 inline std::uint64_t SplitMix64Next(std::uint64_t& state) noexcept {
   state += 0x9E3779B97F4A7C15u;
@@ -14,4 +14,4 @@ inline std::uint64_t SplitMix64Next(std::uint64_t& state) noexcept {
   return z ^ (z >> 31);
 }
 
-}  // namespace platform
+}  // namespace vexorin

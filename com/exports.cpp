@@ -1,29 +1,23 @@
-// The DLL's entry point, its four exports and the module-level records.
-#include "com/server_module.h"
-
+// The DLL's entry point and its four exports, over the class table with its cached class objects.
 #include <atomic>
 #include <iterator>
-#include <new>
 
 #include "com/audio_object.h"
 #include "com/class_object.h"
+#include "com/module.h"
 #include "com/registrar.h"
 #include "com/scoped_lock.h"
-#include "vexorin_h.h"
 #include "com/vexorin_object.h"
 #include "component/guarded.h"
+#include "vexorin_h.h"
 
 namespace com {
-
-const GUID kAppId = {0x625E6AD9, 0x9949, 0x46FE, {0x83, 0x9D, 0xD6, 0x37, 0x7C, 0x2B, 0xB7, 0xC6}};
 
 namespace {
 
 constexpr UINT kAppIdScript = 101;
 constexpr UINT kClassScript = 103;
 constexpr UINT kAudioClassScript = 104;
-
-ServerModule module = {};
 
 struct ClassEntry {
   const CLSID* classId;
@@ -44,6 +38,7 @@ ClassTable classTable = {{},
                           {&CLSID_CVexorinAudio, kAudioClassScript, CVexorinAudio::CreateInstance, nullptr}}};
 
 void ProcessAttach(HINSTANCE instance) {
+  ServerModule& module = Module();
   classTable.sectionReady = InitializeCriticalSectionAndSpinCount(&classTable.section, 0) != FALSE;
   module.instance = instance;
   module.lockCount = 0;
@@ -51,7 +46,12 @@ void ProcessAttach(HINSTANCE instance) {
   module.initFailed = !classTable.sectionReady || !InitializeCriticalSectionAndSpinCount(&module.moduleLock, 0);
 }
 
-void ProcessDetach() {
+// At process exit (`exiting`) other DLLs may already be gone: nothing of theirs is called (the
+// termination list releases type information) and the process's end frees the rest.
+void ProcessDetach(bool exiting) {
+  ServerModule& module = Module();
+  module.shutDown = true;
+  if (exiting) return;
   if (!module.initFailed) {
     for (TerminationEntry* e = module.termination; e != nullptr;) {
       TerminationEntry* next = e->next;
@@ -66,33 +66,21 @@ void ProcessDetach() {
     if (IUnknown* cached = entry.cachedClassObject.exchange(nullptr)) cached->Release();
   }
   if (classTable.sectionReady) DeleteCriticalSection(&classTable.section);
-  module.shutDown = true;
 }
 
 }  // namespace
 
-ServerModule& Module() { return module; }
-LONG ModuleLock() { return InterlockedIncrement(&module.lockCount); }
-LONG ModuleUnlock() { return InterlockedDecrement(&module.lockCount); }
-
-bool AddTermination(void (*function)(void*), void* argument) {
-  auto* entry = new (std::nothrow) TerminationEntry{function, argument, module.termination};
-  if (entry == nullptr) return false;
-  module.termination = entry;
-  return true;
-}
-
 }  // namespace com
 
-using com::classTable;
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+// A non-null `reserved` at detach: the process is ending, not FreeLibrary.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     DisableThreadLibraryCalls(instance);
     com::ProcessAttach(instance);
     return com::Module().initFailed ? FALSE : TRUE;
   }
-  if (reason == DLL_PROCESS_DETACH) com::ProcessDetach();
+  if (reason == DLL_PROCESS_DETACH) com::ProcessDetach(reserved != nullptr);
   return TRUE;
 }
 
@@ -126,12 +114,11 @@ extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
   return vexorin::Guarded([] {
-    HRESULT hr = com::RunRegistryScript(com::Module().instance, com::kAppIdScript, true, CLSID_CVexorin);
-    for (std::size_t i = 0; SUCCEEDED(hr) && i < std::size(com::classTable.entries); ++i) {
-      const auto& entry = com::classTable.entries[i];
-      hr = com::RunRegistryScript(com::Module().instance, entry.registryScript, true, *entry.classId);
+    com::RegistryScript scripts[1 + std::size(com::classTable.entries)] = {{com::kAppIdScript, &CLSID_CVexorin}};
+    for (std::size_t i = 0; i < std::size(com::classTable.entries); ++i) {
+      scripts[i + 1] = {com::classTable.entries[i].registryScript, com::classTable.entries[i].classId};
     }
-    if (SUCCEEDED(hr)) hr = com::RegisterModuleTypeLib(com::Module().instance);
+    const HRESULT hr = com::RegisterModule(com::Module().instance, scripts, std::size(scripts));
     return FAILED(hr) ? hr : S_OK;
   });
 }

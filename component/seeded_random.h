@@ -9,9 +9,9 @@
 
 #include "platform/random_source.h"
 
-namespace platform {
+namespace vexorin {
 
-class SeededRandomSource final : public RandomSource {
+class SeededRandomSource final : public platform::RandomSource {
  public:
   explicit SeededRandomSource(std::uint64_t seed) noexcept : state_(seed) {}
   HRESULT Fill(void* out, std::size_t size) noexcept override;
@@ -24,10 +24,10 @@ class SeededRandomSource final : public RandomSource {
 // Installs a source for as long as it lives, then puts the system's generator back.
 class ScopedRandomSource {
  public:
-  explicit ScopedRandomSource(RandomSource& source) noexcept { InstallRandomSource(&source); }
-  ~ScopedRandomSource() { InstallRandomSource(nullptr); }
+  explicit ScopedRandomSource(platform::RandomSource& source) noexcept { platform::InstallRandomSource(&source); }
+  ~ScopedRandomSource() { platform::InstallRandomSource(nullptr); }
   ScopedRandomSource(const ScopedRandomSource&) = delete;
   ScopedRandomSource& operator=(const ScopedRandomSource&) = delete;
 };
 
-}  // namespace platform
+}  // namespace vexorin

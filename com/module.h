@@ -1,5 +1,5 @@
-// The process-wide records of the DLL: the module's lock count, module lock and termination list,
-// and the class table with its cached class object.
+// The process-wide record of the DLL: the module's lock count, module lock and termination list.
+// Everything in com/ counts against it; the exports (exports.cpp) set it up and tear it down.
 #pragma once
 
 #include "platform/platform.h"
@@ -27,7 +27,5 @@ LONG ModuleUnlock();  // interlocked decrement
 // Pushes clean-up work at the head of the termination list; call with the module lock held.
 // False when no entry could be allocated (the work then runs at once).
 bool AddTermination(void (*function)(void*), void* argument);
-
-extern const GUID kAppId;
 
 }  // namespace com

@@ -1,6 +1,8 @@
-#include "platform.h"
+#include "component/picture_random.h"
 
-namespace platform {
+#include <cstdint>
+
+namespace vexorin {
 
 // The classic 15-bit generator, with a state of the component's own per thread: the runtime's
 // rand() belongs to the host, whose sequence a reseed would change.
@@ -14,4 +16,4 @@ int Random() {
   return static_cast<int>((randomState >> 16) & 0x7FFF);
 }
 
-}  // namespace platform
+}  // namespace vexorin

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs what the native build needs (compiler, CMake, Ninja, libjpeg, GoogleTest, Google Benchmark,
+# Installs what the native build needs (compiler, CMake, Ninja, libjpeg, OpenSSL's libcrypto, the
+# nlohmann JSON headers (the cross builds use them too), GoogleTest, Google Benchmark,
 # clang with its libFuzzer runtime; flite and sox for scripts/make-voice.sh, pocketsphinx for the
 # audio attacker benchmark, chromium for the browser tests), then the pinned npm packages of tests/js
 # (the browser driver and what the tests check against) with the machine's Node.js and npm.
 # Idempotent; needs root only when a package is missing.
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config libjpeg-dev libgtest-dev libbenchmark-dev clang libclang-rt-14-dev libgd-dev valgrind
+          libssl-dev nlohmann-json3-dev
           flite sox pocketsphinx pocketsphinx-en-us chromium)
 missing=()
 for p in "${packages[@]}"; do

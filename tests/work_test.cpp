@@ -111,6 +111,13 @@ TEST(WorkJson, CanonicalTextIsJavaScripts) {
   }
 }
 
+// The challenge's text as UTF-8 whatever the code page (Narrow goes through it).
+std::string Utf8(BSTR text) {
+  std::string out;
+  EXPECT_TRUE(vexorin::Utf8FromUtf16(text, SysStringLen(text), out));
+  return out;
+}
+
 std::int64_t fakeNow = 1800000000;
 std::int64_t FakeClock() { return fakeNow; }
 
@@ -366,9 +373,9 @@ TEST(WorkMembers, RangesSecretAndReason) {
   const std::u16string session = u"Sitzung \u00fc \U0001F600";
   BSTR challenge = nullptr;
   ASSERT_EQ(work.CreateChallenge(Bstr(session).get(), &challenge), S_OK);
-  const json parsed = json::parse(Narrow(challenge));
+  const json parsed = json::parse(Utf8(challenge));
   EXPECT_EQ(parsed.at("parameters").at("data").at("session"), "Sitzung \xc3\xbc \xf0\x9f\x98\x80");
-  const auto payload = Bstr(PayloadOf(Solve(Narrow(challenge))));
+  const auto payload = Bstr(PayloadOf(Solve(Utf8(challenge))));
   SysFreeString(challenge);
   // The HMAC key is the secret's UTF-8 bytes, as ALTCHA's libraries take a text secret.
   unsigned char mac[platform::kSha256Bytes];

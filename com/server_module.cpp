@@ -12,7 +12,7 @@
 #include "vexorin_h.h"
 #include "com/vexorin_object.h"
 #include "com/work_object.h"
-#include "component/component.h"
+#include "component/guarded.h"
 
 namespace com {
 

@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "component/component.h"
+#include "component/guarded.h"
 #include "platform/crypto.h"
 #include "platform/random_source.h"
 #include "platform/text.h"

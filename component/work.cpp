@@ -190,10 +190,12 @@ BSTR BstrFromUtf8(const std::string& text) {
   std::u16string wide;
   for (std::size_t i = 0; i < text.size();) {
     const auto lead = static_cast<unsigned char>(text[i]);
-    const int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-    std::uint32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
-    for (int k = 1; k <= extra && i + k < text.size(); ++k) c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    i += static_cast<std::size_t>(extra) + 1;
+    const std::size_t extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+    std::uint32_t c = extra == 0 ? lead : lead & (0x3Fu >> extra);
+    for (std::size_t k = 1; k <= extra && i + k < text.size(); ++k) {
+      c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
+    }
+    i += extra + 1;
     if (c >= 0x10000) {
       wide += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
       wide += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));

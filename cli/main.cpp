@@ -48,7 +48,7 @@ constexpr const char* kUsage =
     "                     (in one process)\n"
     "      --challenge    print a proof-of-work challenge (JSON) for the widget\n"
     "      --verify P     check the widget's payload P: prints why, exits 0 only when verified\n"
-    "      --cost N       PBKDF2 iterations per attempt (100..1000000; default 5000)\n"
+    "      --cost N       PBKDF2 iterations per attempt (100..1000000; default 20000)\n"
     "      --expires S    seconds the challenge stays valid (10..86400; default 600)\n"
     "      --bind TEXT    the session the challenge is bound to (the same for --verify)\n"
     "      --secret S     the HMAC key shared by the two runs (a challenge and its check run in\n"

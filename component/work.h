@@ -18,7 +18,7 @@ namespace vexorin {
 
 constexpr LONG kMinWorkCost = 100;          // PBKDF2 iterations per attempt
 constexpr LONG kMaxWorkCost = 1000000;
-constexpr LONG kDefaultWorkCost = 5000;     // see the README: about a second in chromium
+constexpr LONG kDefaultWorkCost = 20000;    // see the README: about a second in chromium here
 constexpr LONG kMinWorkExpires = 10;        // seconds
 constexpr LONG kMaxWorkExpires = 86400;
 constexpr LONG kDefaultWorkExpires = 600;

@@ -1,6 +1,8 @@
 // Time per call through the vtable, and by name through IDispatch, from C++: the counterpart of
 // scripts/calls.vbs. Needs the DLL registered. GetAudio against the floor of audio_bench (the
-// digits' clips pasted into a WAV in a byte array), measured in the same process.
+// digits' clips pasted into a WAV in a byte array), measured in the same process. The proof of work's
+// CreateChallenge, and Verify of fresh payloads at the default cost against one bare PBKDF2 of
+// that cost from bcrypt.dll.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -8,6 +10,9 @@
 
 #include "component/audio.h"
 #include "component/voice.h"
+#include "component/work.h"
+#include "platform/crypto.h"
+#include "tests/work_support.h"
 #include "platform/platform.h"
 #include "vexorin_h.h"
 
@@ -72,6 +77,47 @@ void AudioCalls() {
   a->Release();
 }
 
+void WorkCalls() {
+  IVexorinWork* w = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_CVexorinWork, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorinWork,
+                              reinterpret_cast<void**>(&w)))) {
+    std::fprintf(stderr, "the proof-of-work class is not registered\n");
+    return;
+  }
+  BSTR binding = SysAllocString(L"session");
+  Time("vtable CreateChallenge", 1000, [&] {
+    BSTR challenge = nullptr;
+    w->CreateChallenge(binding, &challenge);
+    SysFreeString(challenge);
+  });
+  // Fresh payloads, each verified once: a second Verify of one would be the cheap replay refusal.
+  const int n = 8;
+  std::vector<BSTR> payloads;
+  for (int i = 0; i < n; ++i) {
+    BSTR challenge = nullptr;
+    w->CreateChallenge(binding, &challenge);
+    std::string text;
+    vexorin::Utf8FromUtf16(challenge, SysStringLen(challenge), text);
+    SysFreeString(challenge);
+    const std::string payload = testing_support::PayloadOf(testing_support::Solve(text));
+    payloads.push_back(SysAllocString(std::wstring(payload.begin(), payload.end()).c_str()));
+  }
+  unsigned char password[20] = {1}, salt[16] = {2}, key[32];
+  const double floor = Time("floor: PBKDF2 at the default cost", n, [&] {
+    platform::Pbkdf2Sha256(password, sizeof password, salt, sizeof salt, vexorin::kDefaultWorkCost, key, sizeof key);
+  });
+  int next = 0, verified = 0;
+  const double t = Time("vtable Verify (fresh payloads)", n, [&] {
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    w->Verify(payloads[next++], binding, &ok);
+    if (ok == VARIANT_TRUE) ++verified;
+  });
+  std::printf("%-30s %10.3f (%d of %d verified)\n", "  ratio to the floor", t / floor, verified, n);
+  for (BSTR p : payloads) SysFreeString(p);
+  SysFreeString(binding);
+  w->Release();
+}
+
 }  // namespace
 
 int main() {
@@ -109,6 +155,7 @@ int main() {
   });
   v->Release();
   AudioCalls();
+  WorkCalls();
   CoUninitialize();
   return 0;
 }

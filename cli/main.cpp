@@ -16,6 +16,7 @@
 #include "component/component.h"
 #include "component/guarded.h"
 #include "component/seeded_random.h"
+#include "component/work.h"
 #include "platform/errors.h"
 #include "platform/text.h"
 
@@ -26,6 +27,8 @@ constexpr const char* kUsage =
     "               [-f|--format jpeg|pgm] [-o|--output FILE]\n"
     "       vexorin --audio [-d|--digits N] [-n|--number S] [--noise-level L] [--seed N]\n"
     "               [-o|--output FILE]\n"
+    "       vexorin --challenge [--cost N] [--expires S] [--bind TEXT] [--secret S]\n"
+    "       vexorin --verify PAYLOAD [--bind TEXT] [--secret S]\n"
     "Draws the picture of a number (or with --audio speaks it as a WAV file) and prints the number.\n"
     "  -d, --digits N     draw a random number of N digits (1..9)\n"
     "  -n, --number S     show the number S instead\n"
@@ -43,6 +46,16 @@ constexpr const char* kUsage =
     "      --noise-level L  the audio's babble: 0 clean to 4 loudest (default 3)\n"
     "      --batch FILE   one run per line of FILE, each line holding the options of a run\n"
     "                     (in one process)\n"
+    "      --challenge    print a proof-of-work challenge (JSON) for the widget\n"
+    "      --verify P     check the widget's payload P: prints why, exits 0 only when verified\n"
+    "      --cost N       PBKDF2 iterations per attempt (100..1000000; default 20000)\n"
+    "      --expires S    seconds the challenge stays valid (10..86400; default 600)\n"
+    "      --bind TEXT    the session the challenge is bound to (the same for --verify)\n"
+    "      --secret S     the HMAC key shared by the two runs (a challenge and its check run in\n"
+    "                     different processes); a real secret belongs in the site's\n"
+    "                     configuration, never on a command line, where other users see it\n"
+    "                     (without it each run draws its own key, and nothing verifies).\n"
+    "                     Replays are caught within one process only.\n"
     "  -h, --help         show this help\n";
 
 struct Options {
@@ -253,6 +266,69 @@ int Speak(const Options& o) {
   return std::fflush(numberOut) == 0 ? 0 : 1;
 }
 
+// --challenge and --verify, through the proof-of-work class's members.
+int Work(int argc, char** argv) {
+  const bool challenge = std::strcmp(argv[1], "--challenge") == 0;
+  const char* payload = nullptr;
+  const char* bind = "";
+  const char* secret = nullptr;
+  long long cost = 0, expires = 0;
+  int i = 2;
+  if (!challenge) {
+    if (argc < 3) return UsageError("--verify needs the payload");
+    payload = argv[i++];
+  }
+  for (; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (i + 1 >= argc) return UsageError("'" + arg + "' needs a value, or is unknown");
+    const char* v = argv[++i];
+    if (arg == "--bind") {
+      bind = v;
+    } else if (arg == "--secret") {
+      if (*v == '\0') return UsageError("--secret must not be empty");
+      secret = v;
+    } else if (challenge && arg == "--cost") {
+      if (!ParseLong(v, vexorin::kMinWorkCost, vexorin::kMaxWorkCost, cost)) return UsageError("cost must be 100..1000000");
+    } else if (challenge && arg == "--expires") {
+      if (!ParseLong(v, vexorin::kMinWorkExpires, vexorin::kMaxWorkExpires, expires)) {
+        return UsageError("expires must be 10..86400 seconds");
+      }
+    } else {
+      return UsageError("unknown option '" + arg + "'");
+    }
+  }
+  vexorin::WorkComponent work;
+  platform::unique_bstr bindText(platform::MakeBstrNothrow(bind));
+  if (secret != nullptr) {
+    platform::unique_bstr text(platform::MakeBstrNothrow(secret));
+    const HRESULT hr = work.put_Secret(text.get());
+    if (FAILED(hr)) return Failed("setting the secret", hr);
+  }
+  if (cost != 0) work.put_Cost(static_cast<LONG>(cost));
+  if (expires != 0) work.put_Expires(static_cast<LONG>(expires));
+  if (challenge) {
+    platform::unique_bstr json;
+    const HRESULT hr = work.CreateChallenge(bindText.get(), json.put());
+    if (FAILED(hr)) return Failed("CreateChallenge", hr);
+    std::string text;
+    platform::NarrowFromWide(json.get(), text);
+    std::printf("%s\n", text.c_str());
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+  platform::unique_bstr payloadText(platform::MakeBstrNothrow(payload));
+  VARIANT_BOOL verified = VARIANT_FALSE;
+  HRESULT hr = work.Verify(payloadText.get(), bindText.get(), &verified);
+  if (FAILED(hr)) return Failed("Verify", hr);
+  platform::unique_bstr reason;
+  hr = work.get_Reason(reason.put());
+  if (FAILED(hr)) return Failed("reading the reason", hr);
+  std::string text;
+  platform::NarrowFromWide(reason.get(), text);
+  std::printf("%s\n", text.c_str());
+  std::fflush(stdout);
+  return verified == VARIANT_TRUE ? 0 : 1;
+}
+
 }  // namespace
 
 static int Run(int argc, char** argv) {
@@ -349,5 +425,8 @@ static int RunBatch(const char* path) {
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--batch") == 0) return RunBatch(argv[2]);
+  if (argc >= 2 && (std::strcmp(argv[1], "--challenge") == 0 || std::strcmp(argv[1], "--verify") == 0)) {
+    return Work(argc, argv);
+  }
   return Run(argc, argv);
 }

@@ -33,7 +33,9 @@ struct TypeInfoCache {
   UINT memberCount;
 };
 
-TypeInfoCache caches[] = {{&IID_IVexorin, {nullptr}, {nullptr}, 0}, {&IID_IVexorinAudio, {nullptr}, {nullptr}, 0}};
+TypeInfoCache caches[] = {{&IID_IVexorin, {nullptr}, {nullptr}, 0},
+                          {&IID_IVexorinAudio, {nullptr}, {nullptr}, 0},
+                          {&IID_IVexorinWork, {nullptr}, {nullptr}, 0}};
 
 TypeInfoCache* CacheFor(REFIID interfaceId) {
   for (TypeInfoCache& cache : caches) {

@@ -5,8 +5,8 @@
 
 namespace com {
 
-// The process-wide type information of one dual interface of the library (IVexorin or
-// IVexorinAudio), loaded by the first IDispatch call on it (with that call's locale) under the
+// The process-wide type information of one dual interface of the library (IVexorin,
+// IVexorinAudio or IVexorinWork), loaded by the first IDispatch call on it (with that call's locale) under the
 // module lock and released at unload.
 HRESULT EnsureTypeInfo(REFIID interfaceId, LCID locale, ITypeInfo** typeInfo);
 

@@ -8,6 +8,7 @@
 #include "com/registrar.h"
 #include "com/scoped_lock.h"
 #include "com/vexorin_object.h"
+#include "com/work_object.h"
 #include "component/guarded.h"
 #include "vexorin_h.h"
 
@@ -18,6 +19,7 @@ namespace {
 constexpr UINT kAppIdScript = 101;
 constexpr UINT kClassScript = 103;
 constexpr UINT kAudioClassScript = 104;
+constexpr UINT kWorkClassScript = 105;
 
 struct ClassEntry {
   const CLSID* classId;
@@ -29,13 +31,14 @@ struct ClassEntry {
 struct ClassTable {
   CRITICAL_SECTION section;  // serialises creation of cached class objects
   bool sectionReady;
-  ClassEntry entries[2];
+  ClassEntry entries[3];
 };
 
 ClassTable classTable = {{},
                          false,
                          {{&CLSID_CVexorin, kClassScript, CVexorin::CreateInstance, nullptr},
-                          {&CLSID_CVexorinAudio, kAudioClassScript, CVexorinAudio::CreateInstance, nullptr}}};
+                          {&CLSID_CVexorinAudio, kAudioClassScript, CVexorinAudio::CreateInstance, nullptr},
+                          {&CLSID_CVexorinWork, kWorkClassScript, CVexorinWork::CreateInstance, nullptr}}};
 
 void ProcessAttach(HINSTANCE instance) {
   ServerModule& module = Module();

@@ -47,6 +47,11 @@ constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFFu);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 constexpr HRESULT DISP_E_EXCEPTION = static_cast<HRESULT>(0x80020009u);
+constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
+
+using VARIANT_BOOL = short;
+constexpr VARIANT_BOOL VARIANT_TRUE = -1;
+constexpr VARIANT_BOOL VARIANT_FALSE = 0;
 
 constexpr UINT CP_ACP = 0;
 constexpr UINT CP_UTF8 = 65001;

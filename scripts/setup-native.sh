@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Installs what the native build needs. With --tool only what the command-line tool needs (compiler,
-# CMake, Ninja, libjpeg); else everything the tests and benchmarks use besides: GoogleTest, Google
-# Benchmark, clang with its libFuzzer runtime; flite and sox for scripts/make-voice.sh, pocketsphinx
-# for the audio attacker benchmark, chromium for the browser tests, then the pinned npm packages of
-# tests/js (the browser driver and what the tests check against) with the machine's Node.js and npm.
+# CMake, Ninja, libjpeg, OpenSSL's libcrypto and the nlohmann JSON headers, which the tool's proof of
+# work uses); else everything the tests and benchmarks use besides: GoogleTest, Google Benchmark,
+# clang with its libFuzzer runtime; flite and sox for scripts/make-voice.sh, pocketsphinx for the
+# audio attacker benchmark, chromium for the browser tests, then the pinned npm packages of tests/js
+# (the browser driver and what the tests check against) with the machine's Node.js and npm.
 # Idempotent; needs root only when a package is missing.
 #   usage: setup-native.sh [--tool]
 set -euo pipefail
 tool_only=0
 [ "${1:-}" = --tool ] && tool_only=1
-packages=(g++ cmake ninja-build libjpeg-dev)
+packages=(g++ cmake ninja-build libjpeg-dev libssl-dev nlohmann-json3-dev)
 if [ $tool_only = 0 ]; then
   packages+=(pkg-config libgtest-dev libbenchmark-dev clang libclang-rt-14-dev libgd-dev valgrind
              flite sox pocketsphinx pocketsphinx-en-us chromium)

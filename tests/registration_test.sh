@@ -13,6 +13,7 @@ dll=$(realpath "$1")
 syskind=$2
 clsid='{E3D03CDB-B405-4350-8B9A-29BEA8873B1C}'
 audio='{51E986D4-F084-488D-9E34-D359AB95F97F}'
+work='{21ED93AF-D09C-49EC-9188-D85041EE66A1}'
 appid='{625E6AD9-9949-46FE-839D-D6377C2BB7C6}'
 libid='{B9EE6356-AC03-47BB-8897-C6DCA2730F99}'
 failures=0
@@ -63,6 +64,13 @@ check "audio: Programmable" exists "HKCR\\CLSID\\$audio\\Programmable"
 check "audio: InprocServer32 is the module path" value "HKCR\\CLSID\\$audio\\InprocServer32" "" "$winpath"
 check "audio: ThreadingModel Apartment" value "HKCR\\CLSID\\$audio\\InprocServer32" "ThreadingModel" "Apartment"
 check "audio: TypeLib" value "HKCR\\CLSID\\$audio\\TypeLib" "" "$libid"
+check "work: versioned ProgID's CLSID" value 'HKCR\Veltrano.VexorinWork.1\CLSID' "" "$work"
+check "work: ProgID's CLSID" value 'HKCR\Veltrano.VexorinWork\CLSID' "" "$work"
+check "work: CurVer" value 'HKCR\Veltrano.VexorinWork\CurVer' "" "Veltrano.VexorinWork.1"
+check "work: class ProgID" value "HKCR\\CLSID\\$work\\ProgID" "" "Veltrano.VexorinWork.1"
+check "work: InprocServer32 is the module path" value "HKCR\\CLSID\\$work\\InprocServer32" "" "$winpath"
+check "work: ThreadingModel Apartment" value "HKCR\\CLSID\\$work\\InprocServer32" "ThreadingModel" "Apartment"
+check "work: TypeLib" value "HKCR\\CLSID\\$work\\TypeLib" "" "$libid"
 
 check "regsvr32 /u succeeds" w regsvr32 /u "$(basename "$dll")"
 check "AppID stays" exists 'HKCR\AppID'
@@ -75,6 +83,8 @@ check "module's AppID key gone" absent 'HKCR\AppID\vexorin.DLL'
 check "type library gone" absent "HKCR\\TypeLib\\$libid\\2.0\\0\\$syskind"
 check "audio: ProgID gone" absent 'HKCR\Veltrano.VexorinAudio'
 check "audio: versioned ProgID gone" absent 'HKCR\Veltrano.VexorinAudio.1'
+check "work: ProgIDs gone" absent 'HKCR\Veltrano.VexorinWork'
+check "work: class gone" absent "HKCR\\CLSID\\$work"
 check "audio: class key gone" absent "HKCR\\CLSID\\$audio"
 # Nothing of either class is left anywhere under HKCR (Wine's reg writes its export in UTF-16),
 # unless the other bitness's DLL is registered in this prefix and keeps the keys both views share.

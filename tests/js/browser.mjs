@@ -1,14 +1,17 @@
 // Loads a page in Debian's headless chromium and prints what the page answers: the value its
 // script resolves `window.answer` (a promise) to, as one line of JSON on standard output.
 // The page directory is served over HTTP on 127.0.0.1 (workers do not run from file://).
-// usage: node browser.mjs DIR PAGE [--timeout SECONDS] [--repeat N]
+// usage: node browser.mjs DIR PAGE [--timeout SECONDS] [--repeat N] [--route NAME=COMMAND]...
 //   --repeat N loads the page N times in the same browser and prints one line per load.
+//   --route NAME=COMMAND serves /NAME as JSON from what the shell command prints, run afresh at
+//   each request (a challenge from the component).
 // Exit: 0 with the answers; 1 when the browser fails to start, the page fails, or the timeout (a
 // hang only: minutes, never a budget the page is expected to fit in) passes.
 import http from 'node:http';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
+import { execFile } from 'node:child_process';
 import { chromium } from 'playwright-core';
 
 const args = process.argv.slice(2);
@@ -19,6 +22,11 @@ const option = (name, fallback) => {
   args.splice(i, 2);
   return value;
 };
+const routes = new Map();
+for (let route; (route = option('--route', null)) !== null;) {
+  const eq = route.indexOf('=');
+  routes.set('/' + route.slice(0, eq), route.slice(eq + 1));
+}
 const timeoutSeconds = Number(option('--timeout', '300'));
 const repeat = Number(option('--repeat', '1'));
 const [dir, page] = args;
@@ -31,6 +39,19 @@ const types = { '.html': 'text/html', '.js': 'text/javascript', '.json': 'applic
                 '.wav': 'audio/wav', '.css': 'text/css' };
 const root = path.resolve(dir);
 const server = http.createServer((request, response) => {
+  const route = routes.get(new URL(request.url, 'http://x').pathname);
+  if (route !== undefined) {
+    execFile('sh', ['-c', route], { maxBuffer: 1 << 20 }, (error, stdout, stderr) => {
+      if (error) {
+        console.error(`browser.mjs: ${route}: ${error.message} ${stderr}`);
+        response.writeHead(500).end();
+        return;
+      }
+      response.writeHead(200, { 'Content-Type': 'application/json', 'Cache-Control': 'no-store' });
+      response.end(stdout);
+    });
+    return;
+  }
   const name = path.join(root, decodeURIComponent(new URL(request.url, 'http://x').pathname));
   // Files read at each request: a test may rewrite the challenge between loads.
   if (!name.startsWith(root + path.sep) || !fs.existsSync(name) || !fs.statSync(name).isFile()) {

@@ -11,6 +11,7 @@ Sub Check(what, ok)
 End Sub
 
 Class FakeSession
+  Public SessionID
   Private items
   Private Sub Class_Initialize()
     Set items = CreateObject("Scripting.Dictionary")
@@ -41,6 +42,11 @@ Class FakeResponse
   End Sub
   Public Sub AddHeader(name, value)
     Headers = Headers & name & ": " & value & vbLf
+  End Sub
+  Public Text
+  Public Sub Write(data)
+    Text = Text & data
+    Writes = Writes + 1
   End Sub
   Public Sub BinaryWrite(data)
     WrittenType = VarType(data)
@@ -112,5 +118,18 @@ Check "an empty answer never matches", Not CheckCaptchaAnswer(session, "")
 ServeCaptchaImage session, New FakeResponse, 6
 Check "a missing answer never matches", Not CheckCaptchaAnswer(session, Empty)
 Check "without a served picture nothing matches", Not CheckCaptchaAnswer(New FakeSession, "")
+
+' The proof of work's pages: the challenge bound to the session, sent uncacheable; no payload passes
+' unsolved (the widget's solving is the browser test's).
+Dim workSession : Set workSession = New FakeSession
+workSession.SessionID = "481516"
+Set response = New FakeResponse
+ServeWorkChallenge workSession, response
+Check "the challenge is JSON", response.ContentType = "application/json" And Left(response.Text, 13) = "{""parameters"""
+Check "bound to the session", InStr(response.Text, """data"":{""session"":""481516""}") > 0
+Check "and not to be cached", InStr(response.CacheControl, "no-store") > 0 And response.Expires = -1
+Check "an empty payload fails", Not CheckWork(workSession, "")
+Check "a missing payload fails", Not CheckWork(workSession, Empty)
+Check "a payload of nothing fails", Not CheckWork(workSession, "e30=")
 
 If failures = 0 Then WScript.Echo "ALL CHECKS PASSED"

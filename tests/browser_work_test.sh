@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# The real widget in a real browser: Debian's chromium loads a page with the pinned altcha widget
+# (its one file, as a site copies it), whose challenge the component makes at each request; the
+# widget solves it and the payload it produces must verify once, and then be refused as replayed.
+# Served on 127.0.0.1 by js/browser.mjs, which waits for the page's answer (a hang only ends it).
+# usage: browser_work_test.sh native TOOL
+#        browser_work_test.sh wine LOADER     (the registered DLL through cscript; Wine's environment set)
+set -u
+here=$(dirname "$(realpath "$0")")
+mode=$1 runner=$2
+driver=$here/js/browser.mjs
+if ! command -v chromium >/dev/null || [ ! -d "$here/js/node_modules/altcha" ]; then
+  echo "chromium or the pinned widget is missing (scripts/setup-native.sh installs both)"; exit 1
+fi
+work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
+cp "$here/js/pages/altcha.html" "$here/js/node_modules/altcha/dist/main/altcha.js" "$work/"
+secret="browser test secret"
+binding="session 5"
+failures=0
+check() {
+  local what=$1; shift
+  if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
+}
+case "$mode" in
+  native)
+    challenge=$(printf '%q ' "$runner" --challenge --secret "$secret" --bind "$binding")
+    verify() { "$runner" --verify "$1" --secret "$secret" --bind "$binding"; "$runner" --verify "$1" --secret "$secret" --bind other; } ;;
+  wine)
+    script=$(cd "$here/scripts" && pwd)/work.js
+    wine_cscript() { (cd "$(dirname "$script")" && bash "$here/../scripts/wine.sh" run "$runner" cscript //nologo work.js "$@") | tr -d '\r'; }
+    challenge="cd $(printf '%q' "$here/scripts") && bash $(printf '%q' "$here/../scripts/wine.sh") run $(printf '%q' "$runner") cscript //nologo work.js challenge $(printf '%q' "$secret") $(printf '%q' "$binding") | tr -d '\r' | grep '^{'"
+    verify() { wine_cscript verify "$secret" "$binding" "$1" | grep -v '^work.js$'; wine_cscript verify "$secret" other "$1" | grep -v '^work.js$' | head -1; } ;;
+  *) echo "usage: browser_work_test.sh native TOOL | wine LOADER"; exit 2 ;;
+esac
+answer=$(node "$driver" "$work" altcha.html --timeout 600 --route "challenge.json=$challenge")
+state=$(printf '%s' "$answer" | node -e 'let s="";process.stdin.on("data",d=>s+=d).on("end",()=>{try{console.log(JSON.parse(s).state)}catch{console.log("no answer")}})')
+payload=$(printf '%s' "$answer" | node -e 'let s="";process.stdin.on("data",d=>s+=d).on("end",()=>{try{console.log(JSON.parse(s).payload||"")}catch{}})')
+echo "     the widget answered: ${answer:0:160}"
+check "the widget solves the component's challenge" test "$state" = verified
+outcome=$(verify "$payload" | tr '\n' '|')
+echo "     the component said: $outcome"
+case "$mode" in
+  native) expected="verified|invalid binding|" ;;
+  wine) expected="verified true|replayed false|invalid binding false|" ;;
+esac
+check "its payload verifies once, then is refused (replayed, other session)" test "$outcome" = "$expected"
+if [ $failures -ne 0 ]; then echo "$failures check(s) failed"; exit 1; fi
+echo "all checks passed"

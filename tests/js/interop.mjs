@@ -1,0 +1,67 @@
+// Interoperability with the pinned altcha-lib both ways, through the vexorin tool (native, or a
+// Windows build through a launcher such as `scripts/wine.sh run`).
+// usage: node interop.mjs TOOL [LAUNCHER ARGS...]   (the tool last when a launcher is given)
+import { execFileSync } from 'node:child_process';
+import { createChallenge, solveChallenge, verifySolution } from 'altcha-lib';
+import { deriveKey } from 'altcha-lib/algorithms/pbkdf2';
+
+const command = process.argv.slice(2);
+if (command.length === 0) {
+  console.error('usage: node interop.mjs TOOL [ARGS...]');
+  process.exit(2);
+}
+const secret = 'interop secret \u00e9';
+let failures = 0;
+const check = (what, ok, detail = '') => {
+  console.log(`${ok ? 'ok  ' : 'FAIL'} ${what}${detail ? `: ${detail}` : ''}`);
+  if (!ok) failures++;
+};
+// The tool's status and first line; a refusal is an answer here, not an error.
+const tool = (...args) => {
+  try {
+    return { status: 0, out: execFileSync(command[0], [...command.slice(1), ...args], { encoding: 'utf8' }).trim() };
+  } catch (error) {
+    return { status: error.status, out: String(error.stdout || '').trim() };
+  }
+};
+const payloadOf = (challenge, solution) =>
+  btoa(JSON.stringify({ challenge: { parameters: challenge.parameters, signature: challenge.signature }, solution }));
+
+// 1. The component's challenge, solved and verified by altcha-lib, then verified by the component.
+for (const bind of ['', 'session 42']) {
+  const made = tool('--challenge', '--secret', secret, '--cost', '500', ...(bind ? ['--bind', bind] : []));
+  check(`component challenge${bind ? ' bound' : ''} made`, made.status === 0, made.out.slice(0, 80));
+  const challenge = JSON.parse(made.out);
+  const solution = await solveChallenge({ challenge, deriveKey });
+  check('altcha-lib solves it', solution !== null, solution && `counter ${solution.counter}`);
+  const verdict = await verifySolution({ challenge, solution, deriveKey, hmacSignatureSecret: secret });
+  check('altcha-lib verifies it', verdict.verified, JSON.stringify(verdict));
+  const wrong = await verifySolution({ challenge, solution, deriveKey, hmacSignatureSecret: 'another' });
+  check('altcha-lib refuses it under another secret', !wrong.verified && wrong.invalidSignature);
+  const payload = payloadOf(challenge, solution);
+  const ours = tool('--verify', payload, '--secret', secret, ...(bind ? ['--bind', bind] : []));
+  check('the component verifies altcha-lib\'s solution', ours.status === 0 && ours.out === 'verified', ours.out);
+}
+
+// 2. altcha-lib's challenges (random prefix search, and its deterministic mode with a known
+//    counter), solved by its solver, verified by the component with the same secret.
+const expiresAt = Math.floor(Date.now() / 1000) + 600;
+const variants = [
+  { what: 'altcha-lib challenge', options: {} },
+  { what: 'altcha-lib challenge with data', options: { data: { session: 'abc' } }, bind: 'abc' },
+  { what: 'altcha-lib deterministic challenge', options: { counter: 300 } },
+];
+for (const { what, options, bind } of variants) {
+  const challenge = await createChallenge({
+    algorithm: 'PBKDF2/SHA-256', cost: 500, deriveKey, hmacSignatureSecret: secret, expiresAt, ...options,
+  });
+  const solution = await solveChallenge({ challenge, deriveKey });
+  check(`${what} solved by altcha-lib`, solution !== null);
+  const payload = payloadOf(challenge, solution);
+  const ours = tool('--verify', payload, '--secret', secret, ...(bind ? ['--bind', bind] : []));
+  check(`${what} verified by the component`, ours.status === 0 && ours.out === 'verified', ours.out);
+  const other = tool('--verify', payload, '--secret', 'another', ...(bind ? ['--bind', bind] : []));
+  check(`${what} refused under another secret`, other.status === 1 && other.out === 'invalid signature', other.out);
+}
+console.log(failures === 0 ? 'all checks passed' : `${failures} check(s) failed`);
+process.exit(failures === 0 ? 0 : 1);

@@ -1,0 +1,16 @@
+// The proof-of-work class from JScript, for the browser test: a page's two steps.
+//   cscript work.js challenge SECRET BINDING       prints "work.js", then the challenge
+//   cscript work.js verify SECRET BINDING PAYLOAD   prints "work.js", then Reason after a first
+//                                                   and a second Verify in this process
+WScript.Echo("work.js");  // a first line before the component is touched
+var args = WScript.Arguments;
+var work = new ActiveXObject("Veltrano.VexorinWork");
+work.Secret = args(1);
+if (args(0) == "challenge") {
+  WScript.Echo(work.CreateChallenge(args(2)));
+} else {
+  var first = work.Verify(args(3), args(2));
+  WScript.Echo(work.Reason + " " + first);
+  var second = work.Verify(args(3), args(2));
+  WScript.Echo(work.Reason + " " + second);
+}

@@ -33,7 +33,7 @@ constexpr const char* kUsage =
     "      --seed N       repeatable numbers, pictures and audio, for tests and samples only (never\n"
     "                     a page): N (0..4294967295) starts SplitMix64, which stands in for the\n"
     "                     system's generator; each 32-bit draw is the low half of its next output,\n"
-    "                     the audio's 64-bit seed a whole one\n"
+    "                     the audio's 256-bit key the next four whole ones\n"
     "  -f, --format F     jpeg (default) or pgm (the raw gray canvas)\n"
     "  -o, --output FILE  where to write the picture (default captcha.jpg); - sends the JPEG\n"
     "                     bytes to standard output and the number to standard error\n"

@@ -1,6 +1,5 @@
-// SplitMix64: a fast 64-bit generator whose whole state is its seed. Predictable by design: it
-// stretches a seed drawn from the system's generator (the audio's draws), or stands in for that
-// generator in repeatable runs (--seed, tests).
+// SplitMix64: a fast 64-bit generator whose whole state is its seed. Predictable by design, so it
+// only stands in for the system's generator in repeatable runs (--seed, tests); the DLL never uses it.
 #pragma once
 
 #include <cstdint>

@@ -95,9 +95,7 @@ def main():
 
     started = time.time()
     levels = [LEVELS[i % len(LEVELS)] for i in range(training)]
-    numbers, pcms = sounds(tool, DIGITS, levels, seeds=[7000000 + i for i in range(training)])
-    feats = [features(p) for p in pcms]
-    del pcms
+    numbers, feats = sounds(tool, DIGITS, levels, seeds=[7000000 + i for i in range(training)], transform=features)
     labels = torch.tensor([[int(d) for d in n] for n in numbers])
     print(f"training: {training} sounds of {DIGITS} digits, levels {LEVELS[0]}-{LEVELS[-1]} alike, made with "
           f"--seed in {time.time() - started:.0f} s", flush=True)

@@ -48,12 +48,13 @@ def pictures(tool, options, count, seeds=None):
     return _batch(tool, lines, ".jpg", _gray)
 
 
-def sounds(tool, digits, levels, seeds=None):
-    """One sound per entry of `levels` (a Noise level each), `digits` digits, as float samples."""
+def sounds(tool, digits, levels, seeds=None, transform=lambda pcm: pcm):
+    """One sound per entry of `levels` (a Noise level each), `digits` digits, as float samples, or
+    what `transform` makes of them (thousands of sounds' samples would not fit in memory)."""
     lines = []
     for i, level in enumerate(levels):
         line = ["--audio", "-d", str(digits), "--noise-level", str(level)]
         if seeds is not None:
             line += ["--seed", str(seeds[i])]
         lines.append(line)
-    return _batch(tool, lines, ".wav", _pcm, chunk=200)
+    return _batch(tool, lines, ".wav", lambda path: transform(_pcm(path)), chunk=200)

@@ -125,8 +125,12 @@ std::string Attack(const std::vector<std::int16_t>& sound, std::size_t count, co
   for (int b = 0; b < kBands; ++b) {
     std::vector<double> band(frames);
     for (int k = 0; k < frames; ++k) band[k] = x[k][b];
+    double mean = 0;
+    for (double v : band) mean += v / frames;
     std::nth_element(band.begin(), band.begin() + frames / 2, band.end());
-    floor[b] = band[frames / 2] + kFloor;
+    // Over silence the median is nothing: a floor 30 dB under the band's mean keeps the model's
+    // range to what a clip's tempo and gain mismatch leave of the fit.
+    floor[b] = std::max(band[frames / 2], 1e-3 * mean) + kFloor;
   }
   std::vector<double> logFloor(kBands);
   for (int b = 0; b < kBands; ++b) logFloor[b] = std::log(floor[b]);

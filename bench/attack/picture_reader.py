@@ -92,7 +92,7 @@ def main():
     print(f"training: {per_kind * len(TRAINING)} pictures ({len(y)} cells) drawn with --seed in {drawn:.0f} s",
           flush=True)
 
-    started = time.time()
+    started, cpu = time.time(), time.process_time()
     model = network()
     optimiser = torch.optim.Adam(model.parameters(), lr=2e-3)
     batch = 256
@@ -111,16 +111,17 @@ def main():
             schedule.step()
             loss_sum += loss.item() * len(idx)
         print(f"  epoch {epoch + 1}: loss {loss_sum / len(y):.4f} ({time.time() - started:.0f} s)", flush=True)
-    trained = time.time() - started
-    print(f"training: {epochs} epochs in {trained:.0f} s on {torch.get_num_threads()} threads", flush=True)
+    print(f"training: {epochs} epochs in {time.time() - started:.0f} s ({time.process_time() - cpu:.0f} s of processor "
+          f"time) on {torch.get_num_threads()} threads", flush=True)
 
     print(f"\n{tests} pictures per configuration, drawn without --seed (the system's generator)")
+    print("(reading time: processor time per picture, cutting included, and per picture read right)")
     print(f"{'configuration':32s} {'exact':>7s} {'per digit':>10s} {'ms/picture':>11s} {'ms/solved':>10s}")
     for name, options in TESTS:
         numbers, grays = pictures(tool, options, tests)
-        begun = time.perf_counter()
+        begun = time.process_time()
         heard = read(model, grays)
-        per_picture = (time.perf_counter() - begun) / tests * 1000
+        per_picture = (time.process_time() - begun) / tests * 1000
         exact = sum(a == b for a, b in zip(numbers, heard)) / tests
         digits = sum(sum(p == q for p, q in zip(a, b)) for a, b in zip(numbers, heard)) / sum(map(len, numbers))
         solved = f"{per_picture / exact:10.2f}" if exact else f"{'-':>10s}"

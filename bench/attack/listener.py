@@ -5,7 +5,7 @@ every Noise level together, tested at each level on sounds made without --seed, 
 Reports the exact-number and per-digit rates per level, the training size and time, and the reading
 time per sound and per solved sound.
 
-usage: listener.py <vexorin tool> [training sounds (4000)] [test sounds per level (300)] [epochs (20)]
+usage: listener.py <vexorin tool> [training sounds (8000)] [test sounds per level (300)] [epochs (20)]
 Needs python3-torch and python3-numpy (bench/attack/setup.sh installs them).
 """
 import os
@@ -89,7 +89,7 @@ def decode(logits, lengths):
 
 def main():
     tool = sys.argv[1]
-    training = int(sys.argv[2]) if len(sys.argv) > 2 else 4000
+    training = int(sys.argv[2]) if len(sys.argv) > 2 else 8000
     tests = int(sys.argv[3]) if len(sys.argv) > 3 else 300
     epochs = int(sys.argv[4]) if len(sys.argv) > 4 else 20
 

@@ -14,6 +14,7 @@
 
 #include "component/audio.h"
 #include "component/component.h"
+#include "component/guarded.h"
 #include "platform/errors.h"
 #include "platform/seeded_random.h"
 #include "platform/text.h"

@@ -17,6 +17,11 @@ HRESULT DispatchGetTypeInfoCount(UINT* count);
 HRESULT DispatchGetTypeInfo(REFIID interfaceId, UINT index, LCID locale, ITypeInfo** out);
 HRESULT DispatchGetIDsOfNames(REFIID interfaceId, REFIID iid, LPOLESTR* names, UINT count, LCID locale,
                               DISPID* ids);
+// Checks the call before the type information reads it: E_INVALIDARG for counts without their
+// arrays or more named arguments than arguments; DISP_E_MEMBERNOTFOUND for no member of that DISPID
+// and kind; DISP_E_PARAMNOTFOUND for a put whose value is not named DISPID_PROPERTYPUT;
+// DISP_E_NONAMEDARGS for any other named argument; DISP_E_BADPARAMCOUNT for more or fewer
+// arguments than the member takes.
 HRESULT DispatchInvoke(REFIID interfaceId, IDispatch* self, DISPID id, REFIID iid, LCID locale, WORD flags,
                        DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception, UINT* argumentError);
 

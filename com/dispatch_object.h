@@ -11,7 +11,7 @@
 #include "com/aggregated.h"
 #include "com/dispatch.h"
 #include "com/server_module.h"
-#include "component/component.h"
+#include "component/guarded.h"
 
 namespace com {
 

@@ -11,7 +11,7 @@
 #include "com/scoped_lock.h"
 #include "vexorin_h.h"
 #include "com/vexorin_object.h"
-#include "component/component.h"
+#include "component/guarded.h"
 
 namespace com {
 

@@ -1,6 +1,7 @@
 #include "com/vexorin_object.h"
 
 #include "com/dispatch.h"
+#include "component/guarded.h"
 
 namespace com {
 

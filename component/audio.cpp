@@ -5,7 +5,7 @@
 #include <cstring>
 #include <utility>
 
-#include "component/component.h"
+#include "component/guarded.h"
 #include "component/trig.h"
 #include "component/voice.h"
 #include "platform/owner.h"

@@ -1,4 +1,4 @@
-// VexorinComponent: its state, every member and the guard that turns exceptions into HRESULTs.
+// VexorinComponent: its state and every member.
 // The drawing, the encoding and the temporary file are free functions of their own modules.
 #include "component/component.h"
 
@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "component/guarded.h"
 #include "component/jpeg_output.h"
 #include "component/renderer.h"
 #include "component/temporary_file.h"
@@ -16,7 +17,6 @@
 #include "platform/file_calls.h"
 #include "platform/random_source.h"
 #include "platform/text.h"
-#include "support/alarm.h"
 
 namespace vexorin {
 
@@ -185,39 +185,6 @@ HRESULT VexorinComponent::GetImage(VARIANT* retVal) {
     retVal->parray = array.release();
     return S_OK;
   });
-}
-
-namespace {
-constexpr HRESULT kOpenFailed = static_cast<HRESULT>(0x8007006Eu);   // ERROR_OPEN_FAILED
-constexpr HRESULT kReadFault = static_cast<HRESULT>(0x8007001Eu);    // ERROR_READ_FAULT
-constexpr HRESULT kWriteFault = static_cast<HRESULT>(0x8007001Du);   // ERROR_WRITE_FAULT
-}  // namespace
-
-HRESULT FileAlarmHresult(support::FileAlarmKind kind) noexcept {
-  switch (kind) {
-    case support::FileAlarmKind::Open:
-    case support::FileAlarmKind::Create: return kOpenFailed;
-    case support::FileAlarmKind::Read:
-    case support::FileAlarmKind::BlockRead: return kReadFault;
-    case support::FileAlarmKind::Write: return kWriteFault;
-    case support::FileAlarmKind::Seek:
-    case support::FileAlarmKind::Close: return E_FAIL;
-  }
-  return E_FAIL;
-}
-
-HRESULT HresultFromCurrentException() noexcept {
-  try {
-    throw;
-  } catch (const CAtlException& e) {
-    return FAILED(e.m_hr) ? e.m_hr : E_FAIL;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (const support::XFileAlarm& alarm) {
-    return FileAlarmHresult(alarm.kind);
-  } catch (...) {
-    return E_FAIL;
-  }
 }
 
 }  // namespace vexorin

@@ -4,7 +4,6 @@
 
 #include "component/picture.h"
 #include "platform/platform.h"
-#include "support/alarm.h"
 
 namespace vexorin {
 
@@ -54,25 +53,5 @@ class VexorinComponent {
 
   ComponentState state_;
 };
-
-// The HRESULT of a file alarm's kind: opening 0x8007006E, reading 0x8007001E, writing 0x8007001D,
-// else E_FAIL.
-HRESULT FileAlarmHresult(support::FileAlarmKind kind) noexcept;
-
-// Turns the exception in flight into the HRESULT a method returns; call only inside a catch block.
-// CAtlException gives its code, std::bad_alloc E_OUTOFMEMORY, a file alarm the code of its kind
-// (FileAlarmHresult), anything else E_FAIL.
-HRESULT HresultFromCurrentException() noexcept;
-
-// Every entry point that must not throw runs its body through this: the exception in flight
-// becomes the HRESULT.
-template <typename Body>
-HRESULT Guarded(Body&& body) noexcept {
-  try {
-    return body();
-  } catch (...) {
-    return HresultFromCurrentException();
-  }
-}
 
 }  // namespace vexorin

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "component/component.h"
+#include "component/guarded.h"
 #include "platform/file_calls.h"
 #include "support/file_stream.h"
 

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # A real browser plays what GetAudio gives: Debian's chromium, headless, loads the tool's GetAudio
 # bytes (-o -) in an <audio> element, and the duration it reports must be the WAV header's.
+# The page is driven by js/browser.mjs, which waits for the page's answer (a hang only ends it).
 # usage: browser_audio_test.sh <vexorin tool>
 set -u
 tool=$(realpath "$1")
-browser=$(command -v chromium || true)
-if [ -z "$browser" ]; then echo "chromium is missing (scripts/setup-native.sh installs it)"; exit 1; fi
+driver=$(dirname "$(realpath "$0")")/js/browser.mjs
+if ! command -v chromium >/dev/null || [ ! -d "$(dirname "$driver")/node_modules/playwright-core" ]; then
+  echo "chromium or the pinned browser driver is missing (scripts/setup-native.sh installs both)"; exit 1
+fi
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 failures=0
 check() {
@@ -14,12 +17,14 @@ check() {
 }
 cat >"$work/page.html" <<'HTML'
 <!DOCTYPE html>
-<html><body><pre id="out">pending</pre>
+<html><body>
 <audio id="sound" preload="auto" src="speech.wav"></audio>
 <script>
-const sound = document.getElementById("sound"), out = document.getElementById("out");
-sound.addEventListener("canplaythrough", () => { out.textContent = "duration=" + sound.duration; });
-sound.addEventListener("error", () => { out.textContent = "error=" + (sound.error ? sound.error.code : "?"); });
+const sound = document.getElementById("sound");
+window.answer = new Promise((resolve) => {
+  sound.addEventListener("canplaythrough", () => resolve("duration=" + sound.duration));
+  sound.addEventListener("error", () => resolve("error=" + (sound.error ? sound.error.code : "?")));
+});
 </script></body></html>
 HTML
 for case in "0 0710" "3 480613" "4 123456789"; do
@@ -29,12 +34,9 @@ for case in "0 0710" "3 480613" "4 123456789"; do
   # Samples from the header's data size: 2 bytes each, 16000 a second.
   data=$(od -An -tu4 -j40 -N4 "$work/speech.wav" | tr -d ' ')
   expected=$(awk -v b="$data" 'BEGIN { printf "%.6f", b / 2 / 16000 }')
-  rm -rf "$work/profile"
-  dom=$(timeout 60 "$browser" --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
-    --disable-background-networking --disable-component-update --disable-sync --user-data-dir="$work/profile" \
-    --autoplay-policy=no-user-gesture-required --virtual-time-budget=10000 --dump-dom "file://$work/page.html" 2>/dev/null)
-  reported=$(printf '%s' "$dom" | sed -n 's/.*<pre id="out">duration=\([0-9.]*\)<\/pre>.*/\1/p')
-  echo "     Noise $level, $number: header $expected s, browser '${reported:-$(printf '%s' "$dom" | grep -o '<pre id="out">[^<]*')}'"
+  answer=$(node "$driver" "$work" page.html --timeout 600)
+  reported=$(printf '%s' "$answer" | sed -n 's/^"duration=\([0-9.]*\)"$/\1/p')
+  echo "     Noise $level, $number: header $expected s, browser '${answer}'"
   check "Noise $level, $number: the browser plays it" test -n "$reported"
   check "Noise $level, $number: for the header's duration" \
     awk -v a="${reported:-0}" -v b="$expected" 'BEGIN { d = a - b; exit !(d < 0.001 && d > -0.001) }'

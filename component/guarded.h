@@ -1,0 +1,28 @@
+// The one way an entry point that must not throw turns the exception in flight into its HRESULT;
+// the component's classes, the tool and the COM layer all run their bodies through Guarded.
+#pragma once
+
+#include "platform/platform.h"
+#include "support/alarm.h"
+
+namespace vexorin {
+
+// The HRESULT of a file alarm's kind: opening 0x8007006E, reading 0x8007001E, writing 0x8007001D,
+// else E_FAIL.
+HRESULT FileAlarmHresult(support::FileAlarmKind kind) noexcept;
+
+// Turns the exception in flight into the HRESULT a method returns; call only inside a catch block.
+// CAtlException gives its code, std::bad_alloc E_OUTOFMEMORY, a file alarm the code of its kind
+// (FileAlarmHresult), anything else E_FAIL.
+HRESULT HresultFromCurrentException() noexcept;
+
+template <typename Body>
+HRESULT Guarded(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return HresultFromCurrentException();
+  }
+}
+
+}  // namespace vexorin

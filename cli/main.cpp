@@ -43,7 +43,7 @@ constexpr const char* kUsage =
     "                     bytes to standard output and the number to standard error\n"
     "      --audio        speak the number instead (16 kHz mono WAV; default file captcha.wav,\n"
     "                     default 6 random digits)\n"
-    "      --noise-level L  the audio's babble: 0 clean to 4 loudest (default 3)\n"
+    "      --noise-level L  the audio's babble: 0 clean to 4 loudest (default 2)\n"
     "      --batch FILE   one run per line of FILE, each line holding the options of a run\n"
     "                     (in one process)\n"
     "      --challenge    print a proof-of-work challenge (JSON) for the widget\n"

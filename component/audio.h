@@ -15,7 +15,7 @@
 namespace vexorin {
 
 constexpr LONG kMaxAudioNoise = 4;      // Noise 0 (clean) to 4
-constexpr LONG kDefaultAudioNoise = 3;  // see the README: the level the attackers were measured at
+constexpr LONG kDefaultAudioNoise = 2;  // every measured digit above the babble; louder babble costs listeners, not trained readers
 constexpr std::size_t kWavHeaderSize = 44;
 
 // The babble's level against the voice, in dB, at each Noise above 0.

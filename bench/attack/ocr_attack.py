@@ -3,8 +3,9 @@
 attacker would try, over pictures the tool draws. Reports, per configuration, the exact-number and
 per-digit solve rates of every pipeline and of the best one.
 
-usage: ocr_attack.py <vexorin tool> [pictures per configuration (250)] [workers (2)]
-Needs tesseract-ocr, python3-numpy, python3-pil and python3-scipy (bench/attack/run.sh installs them).
+usage: ocr_attack.py <vexorin tool> [pictures per configuration (250)] [workers (2)] [configuration
+       numbers (all)]
+Needs tesseract-ocr, python3-numpy, python3-pil and python3-scipy (bench/attack/setup.sh installs them).
 """
 import os
 import subprocess
@@ -199,9 +200,12 @@ def main():
     tool = sys.argv[1]
     count = int(sys.argv[2]) if len(sys.argv) > 2 else 250
     workers = int(sys.argv[3]) if len(sys.argv) > 3 else 2
+    chosen = {int(a) for a in sys.argv[4:]} or set(range(len(CONFIGURATIONS)))
     print(f"{count} pictures per configuration; exact-number and per-digit rates of each pipeline")
     with tempfile.TemporaryDirectory() as work, ThreadPoolExecutor(workers) as pool:
         for ci, (name, options) in enumerate(CONFIGURATIONS):
+            if ci not in chosen:
+                continue
             truth, grays = [], []
             for i in range(count):
                 path = os.path.join(work, "p.jpg")

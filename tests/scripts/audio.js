@@ -12,7 +12,7 @@ var fso = new ActiveXObject("Scripting.FileSystemObject");
 for (var i = 0; i < ids.length; i++) {
   var id = ids[i];
   var a = new ActiveXObject(id);
-  check(id + ": defaults", a.Number === "" && a.Noise == 3);
+  check(id + ": defaults", a.Number === "" && a.Noise == 2);
   a.Number = "000915";
   a.Noise = 4;
   check(id + ": Number and Noise", a.Number === "000915" && a.Noise == 4);

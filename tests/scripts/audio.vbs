@@ -15,7 +15,7 @@ Dim fso : Set fso = CreateObject("Scripting.FileSystemObject")
 Dim progId
 For Each progId In Array("Veltrano.VexorinAudio", "Veltrano.VexorinAudio.1")
   Dim a : Set a = CreateObject(progId)
-  Check progId & ": defaults", a.Number = "" And a.Noise = 3
+  Check progId & ": defaults", a.Number = "" And a.Noise = 2
   ' As a page does it: the number the picture showed.
   Dim picture : Set picture = CreateObject("Veltrano.Vexorin")
   picture.GenerateRnd 6

@@ -1,5 +1,6 @@
 ' The example pages' logic (examples/captcha.inc) against stand-ins for the host's Session,
-' Request/Response and Server objects: serve, check, replay refused, empty refused.
+' Request/Response and Server objects: serve, check, replay refused, empty refused, a stale picture
+' refused, and checks refused for a while after too many wrong answers.
 Dim failures : failures = 0
 Sub Check(what, ok)
   If ok Then
@@ -131,5 +132,36 @@ Check "and not to be cached", InStr(response.CacheControl, "no-store") > 0 And r
 Check "an empty payload fails", Not CheckWork(workSession, "")
 Check "a missing payload fails", Not CheckWork(workSession, Empty)
 Check "a payload of nothing fails", Not CheckWork(workSession, "e30=")
+
+' A stored number lives CaptchaLifetimeMinutes: the picture's time is set back as the clock would.
+Set session = New FakeSession
+ServeCaptchaImage session, New FakeResponse, 6
+number = session(CaptchaSessionKey)
+session(CaptchaIssuedKey) = CDbl(Now) - (CaptchaLifetimeMinutes - 1) / 1440
+Check "a picture a minute short of its lifetime is still good", CheckCaptchaAnswer(session, number)
+ServeCaptchaImage session, New FakeResponse, 6
+number = session(CaptchaSessionKey)
+session(CaptchaIssuedKey) = CDbl(Now) - (CaptchaLifetimeMinutes + 1) / 1440
+Check "a picture past its lifetime fails like a wrong answer", Not CheckCaptchaAnswer(session, number)
+Check "and is forgotten", IsEmpty(session(CaptchaSessionKey))
+
+' CaptchaMaxWrong wrong answers in a row lock the session's checks for CaptchaLockMinutes.
+Dim attempt
+Set session = New FakeSession
+For attempt = 1 To CaptchaMaxWrong - 1
+  ServeCaptchaImage session, New FakeResponse, 6
+  CheckCaptchaAnswer session, "x"
+Next
+ServeCaptchaImage session, New FakeResponse, 6
+Check "one wrong answer short of the limit, the right one passes", CheckCaptchaAnswer(session, session(CaptchaSessionKey))
+For attempt = 1 To CaptchaMaxWrong
+  ServeCaptchaImage session, New FakeResponse, 6
+  CheckCaptchaAnswer session, "x"
+Next
+ServeCaptchaImage session, New FakeResponse, 6
+Check "after the limit even the right answer is refused", Not CheckCaptchaAnswer(session, session(CaptchaSessionKey))
+session(CaptchaLockedUntilKey) = CDbl(Now) - 1 / 86400
+ServeCaptchaImage session, New FakeResponse, 6
+Check "once the lock has run out the right answer passes", CheckCaptchaAnswer(session, session(CaptchaSessionKey))
 
 If failures = 0 Then WScript.Echo "ALL CHECKS PASSED"

@@ -23,16 +23,7 @@ done
 if [ $tool_only = 0 ]; then
   command -v node >/dev/null && command -v npm >/dev/null || missing+=(nodejs npm)
 fi
-if [ ${#missing[@]} -ne 0 ]; then
-  if [ "$(id -u)" != 0 ]; then
-    echo "setup-native: missing packages: ${missing[*]}; run as root (or apt-get install them)" >&2
-    exit 1
-  fi
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get -o DPkg::Lock::Timeout=1200 update -qq
-  apt-get -o DPkg::Lock::Timeout=1200 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-  echo "setup-native: installed ${missing[*]}"
-fi
+bash "$(dirname "$0")/apt-install.sh" setup-native ${missing[@]+"${missing[@]}"}
 [ $tool_only = 1 ] && exit 0
 # The lock file pins every version and hash; installed again only when it changed.
 js=$(cd "$(dirname "$0")/../tests/js" && pwd)

@@ -9,12 +9,4 @@ missing=()
 for p in "${packages[@]}"; do
   [ "$(dpkg-query -W -f='${Version}' "${p%%=*}" 2>/dev/null)" = "${p#*=}" ] || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-if [ "$(id -u)" != 0 ]; then
-  echo "attack set-up: missing ${missing[*]}; run as root (or apt-get install them)" >&2
-  exit 1
-fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get -o DPkg::Lock::Timeout=1200 update -qq
-apt-get -o DPkg::Lock::Timeout=1200 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-echo "attack set-up: installed ${missing[*]}"
+bash "$(dirname "$0")/../../scripts/apt-install.sh" "attack set-up" ${missing[@]+"${missing[@]}"}

@@ -29,14 +29,7 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-if [ ${#missing[@]} -ne 0 ]; then
-  if [ "$(id -u)" != 0 ]; then
-    echo "emulation: missing packages: ${missing[*]}; run as root (or apt-get install them)" >&2
-    exit 1
-  fi
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-  echo "emulation: installed ${missing[*]}"
-fi
+bash "$here/../apt-install.sh" emulation ${missing[@]+"${missing[@]}"}
 [ -f "$wine_native32" ] || { echo "emulation: Debian's 32-bit Wine loader (wine32:i386) is not installed" >&2; exit 1; }
 
 qemu=$(bash "$here/build-qemu.sh")

@@ -11,21 +11,12 @@
 
 #include "component/work.h"
 #include "platform/crypto.h"
+#include "tests/work_support.h"
 
 namespace {
 
 constexpr const char* kSecret = "fuzz secret";
 std::int64_t FixedClock() { return 1800000000; }
-
-std::string Hex(const unsigned char* bytes, std::size_t size) {
-  static const char digits[] = "0123456789abcdef";
-  std::string text;
-  for (std::size_t i = 0; i < size; ++i) {
-    text += digits[bytes[i] >> 4];
-    text += digits[bytes[i] & 15];
-  }
-  return text;
-}
 
 }  // namespace
 
@@ -45,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::string canonical = vexorin::CanonicalJson(parsed["challenge"]["parameters"].dump(), ok);
       unsigned char mac[platform::kSha256Bytes];
       if (ok && SUCCEEDED(platform::HmacSha256(kSecret, 11, canonical.data(), canonical.size(), mac))) {
-        parsed["challenge"]["signature"] = Hex(mac, sizeof mac);
+        parsed["challenge"]["signature"] = testing_support::HexOf(mac, sizeof mac);
         text = parsed.dump();
       }
     }

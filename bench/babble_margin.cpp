@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "component/audio.h"
-#include "platform/seeded_random.h"
+#include "component/seeded_random.h"
 
 namespace {
 
@@ -50,8 +50,8 @@ int main(int argc, char** argv) {
     std::vector<double> margins;
     int spoiled = 0, unsplit = 0;
     for (int i = 0; i < numbers; ++i) {
-      platform::SeededRandomSource source(static_cast<std::uint64_t>(level) * 100000 + static_cast<std::uint64_t>(i));
-      platform::ScopedRandomSource installed(source);
+      vexorin::SeededRandomSource source(static_cast<std::uint64_t>(level) * 100000 + static_cast<std::uint64_t>(i));
+      vexorin::ScopedRandomSource installed(source);
       std::uint32_t modulus = 1, value = 0;
       for (int k = 0; k < count; ++k) modulus *= 10;
       platform::SecureRandomBelow(modulus, value);

@@ -50,6 +50,7 @@ notice() {  # file, what, Debian package whose copyright file it is
 notice libjpeg-turbo.txt "libjpeg-turbo (with the Independent JPEG Group's software), linked into both DLLs." libjpeg62-turbo
 notice mingw-w64.txt "The mingw-w64 runtime and winpthreads, linked into both DLLs." mingw-w64-common
 notice gcc-runtime.txt "libgcc and libstdc++ (under the GCC Runtime Library Exception), linked into both DLLs." gcc-mingw-w64-base
+notice nlohmann-json.txt "JSON for Modern C++ (nlohmann/json), compiled into both DLLs (the proof of work's payload reader)." nlohmann-json3-dev
 notice flite.txt "flite and its voice cmu_us_slt, which speaks the digits both DLLs carry." libflite1
 crlf /usr/share/common-licenses/GPL-3 "$notices/GPL-3.txt"  # what the GCC runtime's exception refers to
 

@@ -32,6 +32,7 @@ check "libgcc's and libstdc++'s notice" notice gcc-runtime.txt gcc-mingw-w64-bas
 check "  ... with the GCC Runtime Library Exception" grep -q "GCC RUNTIME LIBRARY EXCEPTION" "$notices/gcc-runtime.txt"
 check "the GPL the exception refers to" bash -c "tr -d '\r' <'$notices/GPL-3.txt' | cmp -s - /usr/share/common-licenses/GPL-3"
 check "flite's notice (the voice of the digits)" notice flite.txt libflite1
-check "every notice file is one of these" test "$(LC_ALL=C ls "$notices" | tr '\n' ' ')" = "GPL-3.txt flite.txt gcc-runtime.txt libjpeg-turbo.txt mingw-w64.txt "
+check "the JSON reader's notice (compiled into the DLLs)" notice nlohmann-json.txt nlohmann-json3-dev
+check "every notice file is one of these" test "$(LC_ALL=C ls "$notices" | tr '\n' ' ')" = "GPL-3.txt flite.txt gcc-runtime.txt libjpeg-turbo.txt mingw-w64.txt nlohmann-json.txt "
 if [ $failures -ne 0 ]; then echo "$failures check(s) failed"; exit 1; fi
 echo "all checks passed"

@@ -17,6 +17,7 @@ import torch
 from torch import nn
 
 from samples import sounds
+from training import train
 
 # Two threads (the machine's two cores); fewer where others share them (VEXORIN_TORCH_THREADS).
 torch.set_num_threads(int(os.environ.get("VEXORIN_TORCH_THREADS", "2")))
@@ -100,30 +101,15 @@ def main():
     print(f"training: {training} sounds of {DIGITS} digits, levels {LEVELS[0]}-{LEVELS[-1]} alike, made with "
           f"--seed in {time.time() - started:.0f} s", flush=True)
 
-    started, cpu = time.time(), time.process_time()
     model = network()
     ctc = nn.CTCLoss(blank=BLANK, zero_infinity=True)
-    optimiser = torch.optim.Adam(model.parameters(), lr=2e-3)
-    batch = 32
-    steps = epochs * ((training + batch - 1) // batch)
-    schedule = torch.optim.lr_scheduler.OneCycleLR(optimiser, max_lr=3e-3, total_steps=steps)
-    for epoch in range(epochs):
-        model.train()
-        order = torch.randperm(training).tolist()
-        loss_sum = 0.0
-        for i in range(0, training, batch):
-            idx = order[i:i + batch]
-            x, lengths = pad([feats[j] for j in idx])
-            logp = model(x).log_softmax(1).permute(2, 0, 1)  # (steps, batch, classes)
-            loss = ctc(logp, labels[idx], out_lengths(lengths), torch.full((len(idx),), DIGITS))
-            optimiser.zero_grad()
-            loss.backward()
-            optimiser.step()
-            schedule.step()
-            loss_sum += loss.item() * len(idx)
-        print(f"  epoch {epoch + 1}: loss {loss_sum / training:.4f} ({time.time() - started:.0f} s)", flush=True)
-    print(f"training: {epochs} epochs in {time.time() - started:.0f} s ({time.process_time() - cpu:.0f} s of processor "
-          f"time) on {torch.get_num_threads()} threads", flush=True)
+
+    def loss_of(idx):
+        x, lengths = pad([feats[j] for j in idx])
+        logp = model(x).log_softmax(1).permute(2, 0, 1)  # (steps, batch, classes)
+        return ctc(logp, labels[idx], out_lengths(lengths), torch.full((len(idx),), DIGITS))
+
+    train(model, training, 32, epochs, loss_of)
 
     print(f"\n{tests} sounds of {DIGITS} digits per level, made without --seed (the system's generator)")
     print("(reading time: processor time per sound, features included, and per sound read right)")

@@ -19,6 +19,7 @@ from PIL import Image
 from torch import nn
 
 from samples import pictures
+from training import train
 
 # Two threads (the machine's two cores); fewer where others share them (VEXORIN_TORCH_THREADS).
 torch.set_num_threads(int(os.environ.get("VEXORIN_TORCH_THREADS", "2")))
@@ -92,27 +93,8 @@ def main():
     print(f"training: {per_kind * len(TRAINING)} pictures ({len(y)} cells) drawn with --seed in {drawn:.0f} s",
           flush=True)
 
-    started, cpu = time.time(), time.process_time()
     model = network()
-    optimiser = torch.optim.Adam(model.parameters(), lr=2e-3)
-    batch = 256
-    steps = epochs * ((len(y) + batch - 1) // batch)
-    schedule = torch.optim.lr_scheduler.OneCycleLR(optimiser, max_lr=3e-3, total_steps=steps)
-    for epoch in range(epochs):
-        model.train()
-        order = torch.randperm(len(y))
-        loss_sum = 0.0
-        for i in range(0, len(y), batch):
-            idx = order[i:i + batch]
-            loss = nn.functional.cross_entropy(model(x[idx]), y[idx])
-            optimiser.zero_grad()
-            loss.backward()
-            optimiser.step()
-            schedule.step()
-            loss_sum += loss.item() * len(idx)
-        print(f"  epoch {epoch + 1}: loss {loss_sum / len(y):.4f} ({time.time() - started:.0f} s)", flush=True)
-    print(f"training: {epochs} epochs in {time.time() - started:.0f} s ({time.process_time() - cpu:.0f} s of processor "
-          f"time) on {torch.get_num_threads()} threads", flush=True)
+    train(model, len(y), 256, epochs, lambda idx: nn.functional.cross_entropy(model(x[idx]), y[idx]))
 
     print(f"\n{tests} pictures per configuration, drawn without --seed (the system's generator)")
     print("(reading time: processor time per picture, cutting included, and per picture read right)")

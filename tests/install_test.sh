@@ -10,8 +10,10 @@ zip=$(realpath "$1"); client32=$(realpath "$2"); client64=$(realpath "$3"); tree
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 cmake -E chdir "$work" cmake -E tar xf "$zip" || { echo "FAIL cannot unpack $zip"; exit 1; }
 package=$(ls -d "$work"/vexorin-*)
-# cmd_in LOADER DIR SCRIPT: runs DIR\SCRIPT through that loader's cmd from DIR, its output kept in $work/out
-cmd_in() { (cd "$2" && "$1" cmd /c "$3" >"$work/out" 2>&1); }
+# cmd_in LOADER DIR SCRIPT: runs DIR\SCRIPT through that loader's cmd from DIR (through the launcher, which
+# makes a start that never ran once more), its output kept in $work/out; show prints that output.
+cmd_in() { (cd "$2" && wine_run "$1" cmd /c "$3" >"$work/out" 2>&1); }
+show() { tr -d '\r' <"$work/out" | sed 's/^/       /'; }
 said() { tr -d '\r' <"$work/out" | grep -q "$1"; }
 restore() { (cd "$(dirname "$tree_dll")" && "$wine64" regsvr32 /s vexorin.dll); }
 
@@ -36,19 +38,21 @@ dll32=$(winpath "$package/x86/vexorin.dll"); dll64=$(winpath "$package/x64/vexor
 echo "-- the 32-bit side runs $(wine_mode): $wine32"
 echo "-- install.cmd from a 32-bit prompt"
 check "it succeeds" cmd_in "$wine32" "$package" install.cmd
-tr -d '\r' <"$work/out" | sed 's/^/       /'
+show
 check "32-bit client loads the unpacked 32-bit DLL" client "$wine32" "$client32" "$dll32"
 check "64-bit client loads the unpacked 64-bit DLL" client "$wine64" "$client64" "$dll64"
 echo "-- install.cmd again, from a 64-bit prompt"
 check "it succeeds" cmd_in "$wine64" "$package" install.cmd
+show
 check "32-bit client still loads its DLL" client "$wine32" "$client32" "$dll32"
 check "64-bit client still loads its DLL" client "$wine64" "$client64" "$dll64"
 echo "-- uninstall.cmd, twice"
 check "it succeeds" cmd_in "$wine64" "$package" uninstall.cmd
-tr -d '\r' <"$work/out" | sed 's/^/       /'
+show
 check "a 32-bit client finds no class" client "$wine32" "$client32" --absent
 check "a 64-bit client finds no class" client "$wine64" "$client64" --absent
 check "a second run succeeds (from a 32-bit prompt)" cmd_in "$wine32" "$package" uninstall.cmd
+show
 
 check "the tree's DLL registered again" restore
 if [ $failures -ne 0 ]; then echo "$failures check(s) failed"; exit 1; fi

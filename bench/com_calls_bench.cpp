@@ -10,7 +10,7 @@
 
 #include "component/audio.h"
 #include "component/voice.h"
-#include "component/work.h"
+#include "component/work/work.h"
 #include "platform/crypto.h"
 #include "tests/work_support.h"
 #include "platform/platform.h"

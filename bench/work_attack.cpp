@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "component/work.h"
+#include "component/work/work.h"
 #include "platform/crypto.h"
 #include "tests/work_support.h"
 
@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
     attempts += found.load() + 1;
     const auto payload = testing_support::Solve(challenge, static_cast<std::uint32_t>(found.load()), 1);
     const std::string text = testing_support::PayloadOf(payload);
-    if (work.Check(text.data(), text.size(), "") != vexorin::WorkOutcome::kVerified) {
+    vexorin::WorkOutcome outcome = vexorin::WorkOutcome::kNone;
+    if (FAILED(work.Check(text.data(), text.size(), "", outcome)) || outcome != vexorin::WorkOutcome::kVerified) {
       std::fprintf(stderr, "work_attack: a solution was not verified\n");
       return 1;
     }

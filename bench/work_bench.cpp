@@ -6,7 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "component/work.h"
+#include "component/work/work.h"
 #include "platform/crypto.h"
 #include "tests/work_support.h"
 
@@ -39,15 +39,17 @@ void BM_Verify(benchmark::State& state) {
   const std::string payload = testing_support::PayloadOf(testing_support::Solve(challenge));
   for (auto _ : state) {
     state.PauseTiming();
-    auto* table = new vexorin::ReplayTable(16);  // a fresh table: the payload is new to it
-    vexorin::WorkComponent work(table);
+    auto* ledger = new vexorin::WorkLedger(16, 16);  // a fresh ledger: the payload is new to it
+    vexorin::WorkComponent work(ledger);
     work.SetSecret("bench");
+    vexorin::WorkOutcome outcome = vexorin::WorkOutcome::kNone;
     state.ResumeTiming();
-    if (work.Check(payload.data(), payload.size(), "session") != vexorin::WorkOutcome::kVerified) {
+    if (FAILED(work.Check(payload.data(), payload.size(), "session", outcome)) ||
+        outcome != vexorin::WorkOutcome::kVerified) {
       state.SkipWithError("not verified");
     }
     state.PauseTiming();
-    delete table;
+    delete ledger;
     state.ResumeTiming();
   }
 }

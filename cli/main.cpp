@@ -16,7 +16,7 @@
 #include "component/component.h"
 #include "component/guarded.h"
 #include "component/seeded_random.h"
-#include "component/work.h"
+#include "component/work/work.h"
 #include "platform/errors.h"
 #include "platform/text.h"
 
@@ -28,7 +28,7 @@ constexpr const char* kUsage =
     "       vexorin --audio [-d|--digits N] [-n|--number S] [--noise-level L] [--seed N]\n"
     "               [-o|--output FILE]\n"
     "       vexorin --challenge [--cost N] [--expires S] [--bind TEXT] [--secret S]\n"
-    "       vexorin --verify PAYLOAD [--bind TEXT] [--secret S]\n"
+    "       vexorin --verify PAYLOAD [--cost N] [--expires S] [--bind TEXT] [--secret S]\n"
     "Draws the picture of a number (or with --audio speaks it as a WAV file) and prints the number.\n"
     "  -d, --digits N     draw a random number of N digits (1..9)\n"
     "  -n, --number S     show the number S instead\n"
@@ -48,8 +48,10 @@ constexpr const char* kUsage =
     "                     (in one process)\n"
     "      --challenge    print a proof-of-work challenge (JSON) for the widget\n"
     "      --verify P     check the widget's payload P: prints why, exits 0 only when verified\n"
-    "      --cost N       PBKDF2 iterations per attempt (100..1000000; default 20000)\n"
-    "      --expires S    seconds the challenge stays valid (10..86400; default 600)\n"
+    "      --cost N       PBKDF2 iterations per attempt (100..1000000; default 20000); --verify\n"
+    "                     refuses a challenge made cheaper\n"
+    "      --expires S    seconds the challenge stays valid (10..86400; default 600); --verify\n"
+    "                     refuses a challenge made to live longer\n"
     "      --bind TEXT    the session the challenge is bound to (the same for --verify)\n"
     "      --secret S     the HMAC key shared by the two runs (a challenge and its check run in\n"
     "                     different processes); a real secret belongs in the site's\n"
@@ -287,9 +289,9 @@ int Work(int argc, char** argv) {
     } else if (arg == "--secret") {
       if (*v == '\0') return UsageError("--secret must not be empty");
       secret = v;
-    } else if (challenge && arg == "--cost") {
+    } else if (arg == "--cost") {
       if (!ParseLong(v, vexorin::kMinWorkCost, vexorin::kMaxWorkCost, cost)) return UsageError("cost must be 100..1000000");
-    } else if (challenge && arg == "--expires") {
+    } else if (arg == "--expires") {
       if (!ParseLong(v, vexorin::kMinWorkExpires, vexorin::kMaxWorkExpires, expires)) {
         return UsageError("expires must be 10..86400 seconds");
       }

@@ -10,6 +10,7 @@
 #include "com/vexorin_object.h"
 #include "com/work_object.h"
 #include "component/guarded.h"
+#include "component/work/work_ledger.h"
 #include "vexorin_h.h"
 
 namespace com {
@@ -112,7 +113,11 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID classId, REFIID iid
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-  return vexorin::Guarded([] { return com::Module().lockCount == 0 ? S_OK : S_FALSE; });
+  // A process that made or checked a challenge keeps what it remembers of them (the used
+  // challenges, its key): unloading would let those payloads verify again.
+  return vexorin::Guarded([] {
+    return com::Module().lockCount == 0 && !vexorin::ProcessLedgerInUse() ? S_OK : S_FALSE;
+  });
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {

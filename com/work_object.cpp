@@ -4,11 +4,25 @@
 
 namespace com {
 
+namespace {
+
+// The caller's own mistakes and a lack of memory speak for themselves; anything else is the
+// platform's cryptography failing, which a script must see as an error with its reason.
+HRESULT Described(HRESULT hr) {
+  if (SUCCEEDED(hr) || hr == E_POINTER || hr == E_INVALIDARG || hr == E_OUTOFMEMORY) return NoStaleErrorInfo(hr);
+  const char* description = hr == E_NOTIMPL
+                                ? "This Windows has no PBKDF2 in bcrypt.dll (BCryptDeriveKeyPBKDF2, Windows 7 and later)"
+                                : "The system's cryptography (bcrypt.dll) failed";
+  return ReportError(CLSID_CVexorinWork, description, 0, nullptr, IID_IVexorinWork, hr);
+}
+
+}  // namespace
+
 HRESULT CVexorinWork::CreateChallenge(BSTR binding, BSTR* challenge) {
-  return NoStaleErrorInfo(core_.CreateChallenge(binding, challenge));
+  return Described(core_.CreateChallenge(binding, challenge));
 }
 HRESULT CVexorinWork::Verify(BSTR payload, BSTR binding, VARIANT_BOOL* verified) {
-  return NoStaleErrorInfo(core_.Verify(payload, binding, verified));
+  return Described(core_.Verify(payload, binding, verified));
 }
 HRESULT CVexorinWork::get_Reason(BSTR* pVal) { return NoStaleErrorInfo(core_.get_Reason(pVal)); }
 HRESULT CVexorinWork::get_Cost(LONG* pVal) { return NoStaleErrorInfo(core_.get_Cost(pVal)); }

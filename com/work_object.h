@@ -4,7 +4,7 @@
 
 #include "vexorin_h.h"
 #include "com/dispatch_object.h"
-#include "component/work.h"
+#include "component/work/work.h"
 
 namespace com {
 

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "component/work.h"
+#include "component/work/work.h"
 #include "platform/platform.h"
 #include "vexorin_h.h"
 #include "work_support.h"
@@ -140,11 +140,12 @@ TEST_F(WorkComTest, CreatedByProgIdsEveryMemberByName) {
   EXPECT_EQ(w->Release(), 0u);
 }
 
-TEST_F(WorkComTest, ObjectsShareTheProcessKeyAndTheReplayTable) {
+TEST_F(WorkComTest, ObjectsShareTheProcessKeyAndTheLedgerWhichOutlivesThem) {
   IVexorinWork* a = Create();
   IVexorinWork* b = Create();
   ASSERT_TRUE(a != nullptr && b != nullptr);
   ASSERT_EQ(a->put_Cost(vexorin::kMinWorkCost), S_OK);
+  ASSERT_EQ(b->put_Cost(vexorin::kMinWorkCost), S_OK);
   BSTR empty = SysAllocString(L"");
   BSTR challenge = nullptr;
   ASSERT_EQ(a->CreateChallenge(empty, &challenge), S_OK);
@@ -156,10 +157,31 @@ TEST_F(WorkComTest, ObjectsShareTheProcessKeyAndTheReplayTable) {
   ASSERT_EQ(a->Verify(payload, empty, &verified), S_OK);
   EXPECT_EQ(verified, VARIANT_FALSE);
   EXPECT_EQ(Reason(a), "replayed");
+  // A dearer object refuses the cheaper object's challenge, signed with the same process key.
+  ASSERT_EQ(a->CreateChallenge(empty, &challenge), S_OK);
+  BSTR cheap = Wide(PayloadOf(Solve(Utf8(challenge))));
+  SysFreeString(challenge);
+  ASSERT_EQ(b->put_Cost(vexorin::kMinWorkCost + 1), S_OK);
+  ASSERT_EQ(b->Verify(cheap, empty, &verified), S_OK);
+  EXPECT_EQ(verified, VARIANT_FALSE);
+  EXPECT_EQ(Reason(b), "cost too low");
+  SysFreeString(cheap);
   SysFreeString(payload);
   SysFreeString(empty);
+  // What the process remembers outlives its objects: the module stays loaded.
+  HMODULE module = nullptr;
+  ASSERT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                 static_cast<LPCWSTR>(*reinterpret_cast<void**>(a)), &module));
+  const auto canUnloadNow = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+      reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+  ASSERT_NE(canUnloadNow, nullptr);
   a->Release();
   b->Release();
+  EXPECT_EQ(canUnloadNow(), S_FALSE);
+  CoFreeUnusedLibraries();
+  HMODULE still = nullptr;
+  EXPECT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                 reinterpret_cast<LPCWSTR>(canUnloadNow), &still));
 }
 
 TEST_F(WorkComTest, HostileTextsFailuresAndOutParameters) {

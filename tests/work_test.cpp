@@ -8,7 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "component/work.h"
+#include "component/work/altcha_json.h"
+#include "component/work/work.h"
 #include "platform/crypto.h"
 #include "test_support.h"
 #include "work_support.h"
@@ -19,7 +20,9 @@ using testing_support::HexOf;
 using testing_support::Narrow;
 using testing_support::PayloadOf;
 using testing_support::Solve;
-using vexorin::ReplayTable;
+using vexorin::RecentTags;
+using vexorin::WorkLedger;
+using vexorin::WorkTag;
 using vexorin::WorkComponent;
 using vexorin::WorkOutcome;
 
@@ -121,20 +124,36 @@ std::string Utf8(BSTR text) {
 std::int64_t fakeNow = 1800000000;
 std::int64_t FakeClock() { return fakeNow; }
 
+// Counts the key derivations a check runs, or fails them as a platform without PBKDF2 would.
+std::atomic<int> derivations{0};
+bool failDerivations = false;
+HRESULT CountedDerive(const void* password, std::size_t passwordSize, const void* salt, std::size_t saltSize,
+                      unsigned long iterations, unsigned char* out, std::size_t outSize) noexcept {
+  ++derivations;
+  if (failDerivations) return E_NOTIMPL;
+  return platform::Pbkdf2Sha256(password, passwordSize, salt, saltSize, iterations, out, outSize);
+}
+
 class WorkTest : public testing::Test {
  protected:
-  WorkTest() : table_(vexorin::kReplayCapacity), work_(&table_, &FakeClock) {
+  WorkTest() : ledger_(vexorin::kReplayCapacity, vexorin::kCheckedCapacity, 0, &CountedDerive), work_(&ledger_, &FakeClock) {
     fakeNow = 1800000000;
+    derivations = 0;
+    failDerivations = false;
     EXPECT_EQ(work_.SetSecret("test secret"), S_OK);
     EXPECT_EQ(work_.put_Cost(vexorin::kMinWorkCost), S_OK);
   }
-  json Solved(const std::string& binding = "") {
+  json Solved(const std::string& binding = "") { return Solved(work_, binding); }
+  static json Solved(WorkComponent& maker, const std::string& binding) {
     std::string challenge;
-    EXPECT_EQ(work_.Challenge(binding, challenge), S_OK);
+    EXPECT_EQ(maker.Challenge(binding, challenge), S_OK);
     return Solve(challenge);
   }
-  WorkOutcome Check(const std::string& payload, const std::string& binding = "") {
-    return work_.Check(payload.data(), payload.size(), binding);
+  WorkOutcome Check(const std::string& payload, const std::string& binding = "") { return Check(work_, payload, binding); }
+  static WorkOutcome Check(WorkComponent& work, const std::string& payload, const std::string& binding = "") {
+    WorkOutcome outcome = WorkOutcome::kNone;
+    EXPECT_EQ(work.Check(payload.data(), payload.size(), binding, outcome), S_OK);
+    return outcome;
   }
   // Parameters signed with `secret` as a server holding it would.
   static json Signed(json parameters, const std::string& secret) {
@@ -143,7 +162,7 @@ class WorkTest : public testing::Test {
     EXPECT_EQ(platform::HmacSha256(secret.data(), secret.size(), text.data(), text.size(), mac), S_OK);
     return {{"parameters", parameters}, {"signature", HexOf(mac, sizeof mac)}};
   }
-  ReplayTable table_;
+  WorkLedger ledger_;
   WorkComponent work_;
 };
 
@@ -170,11 +189,11 @@ TEST_F(WorkTest, SolvedOnceVerifiesOnce) {
   const std::string payload = PayloadOf(Solved("abc"));
   EXPECT_EQ(Check(payload, "abc"), WorkOutcome::kVerified);
   EXPECT_EQ(Check(payload, "abc"), WorkOutcome::kReplayed);
-  EXPECT_EQ(table_.Size(fakeNow), 1u);
+  EXPECT_EQ(ledger_.Verified(fakeNow), 1u);
   // Once expired the entry is pruned, and the payload is refused as expired instead.
   fakeNow += vexorin::kDefaultWorkExpires + 1;
   EXPECT_EQ(Check(payload, "abc"), WorkOutcome::kExpired);
-  EXPECT_EQ(table_.Size(fakeNow), 0u);
+  EXPECT_EQ(ledger_.Verified(fakeNow), 0u);
 }
 
 // One table of hostile payloads: each a fresh genuine one changed in one way.
@@ -247,6 +266,27 @@ TEST_F(WorkTest, HostilePayloads) {
          p["challenge"] = Signed(q, "test secret");
        },
        WorkOutcome::kExpired},
+      {"signed, cost below the object's",
+       [](json& p) {
+         json q = p["challenge"]["parameters"];
+         q["cost"] = vexorin::kMinWorkCost - 1;
+         p["challenge"] = Signed(q, "test secret");
+       },
+       WorkOutcome::kCostTooLow},
+      {"signed, living longer than the object's Expires allows",
+       [](json& p) {
+         json q = p["challenge"]["parameters"];
+         q["expiresAt"] = fakeNow + vexorin::kDefaultWorkExpires + vexorin::kWorkClockSkew + 1;
+         p["challenge"] = Signed(q, "test secret");
+       },
+       WorkOutcome::kLifetimeTooLong},
+      {"signed, living longer by no more than the skew",
+       [](json& p) {
+         json q = p["challenge"]["parameters"];
+         q["expiresAt"] = fakeNow + vexorin::kDefaultWorkExpires + vexorin::kWorkClockSkew;
+         p["challenge"] = Signed(q, "test secret");
+       },
+       WorkOutcome::kVerified},
       {"counter changed", [](json& p) { p["solution"]["counter"] = p["solution"]["counter"].get<int>() + 1; },
        WorkOutcome::kInvalidSolution},
       {"counter negative", [](json& p) { p["solution"]["counter"] = -1; }, WorkOutcome::kInvalidSolution},
@@ -287,58 +327,160 @@ TEST_F(WorkTest, HostilePayloads) {
 }
 
 TEST_F(WorkTest, ChallengesOfTheProcessKeyVerifyAcrossObjectsButNotUnderASecret) {
-  ReplayTable table(16);
-  WorkComponent a(&table, &FakeClock), b(&table, &FakeClock);
+  WorkLedger ledger(16, 16);
+  WorkComponent a(&ledger, &FakeClock), b(&ledger, &FakeClock);
   ASSERT_EQ(a.put_Cost(vexorin::kMinWorkCost), S_OK);
-  std::string challenge;
-  ASSERT_EQ(a.Challenge("", challenge), S_OK);
-  const std::string payload = PayloadOf(Solve(challenge));
-  EXPECT_EQ(work_.Check(payload.data(), payload.size(), ""), WorkOutcome::kInvalidSignature);
-  EXPECT_EQ(b.Check(payload.data(), payload.size(), ""), WorkOutcome::kVerified);
-  EXPECT_EQ(a.Check(payload.data(), payload.size(), ""), WorkOutcome::kReplayed);
+  ASSERT_EQ(b.put_Cost(vexorin::kMinWorkCost), S_OK);
+  const std::string payload = PayloadOf(Solved(a, ""));
+  EXPECT_EQ(Check(payload), WorkOutcome::kInvalidSignature);
+  EXPECT_EQ(Check(b, payload), WorkOutcome::kVerified);
+  EXPECT_EQ(Check(a, payload), WorkOutcome::kReplayed);
 }
 
-TEST_F(WorkTest, FullTableFailsClosedUntilEntriesExpire) {
-  ReplayTable small(2);
+// A challenge is checked against the object that checks it: a cheaper form's challenge, or one that
+// lives longer than this object allows, does not pass, though the secret is the same.
+TEST_F(WorkTest, VerifyHoldsToItsOwnCostAndExpires) {
+  WorkComponent cheap(&ledger_, &FakeClock), dear(&ledger_, &FakeClock), longLived(&ledger_, &FakeClock);
+  for (WorkComponent* w : {&cheap, &dear, &longLived}) ASSERT_EQ(w->SetSecret("test secret"), S_OK);
+  ASSERT_EQ(cheap.put_Cost(vexorin::kMinWorkCost), S_OK);
+  ASSERT_EQ(dear.put_Cost(vexorin::kMinWorkCost * 2), S_OK);
+  ASSERT_EQ(longLived.put_Cost(vexorin::kMinWorkCost), S_OK);
+  ASSERT_EQ(longLived.put_Expires(vexorin::kMaxWorkExpires), S_OK);
+  EXPECT_EQ(Check(dear, PayloadOf(Solved(cheap, ""))), WorkOutcome::kCostTooLow);
+  EXPECT_EQ(Check(cheap, PayloadOf(Solved(longLived, ""))), WorkOutcome::kLifetimeTooLong);
+  EXPECT_EQ(Check(cheap, PayloadOf(Solved(dear, ""))), WorkOutcome::kVerified);  // dearer is fine
+  EXPECT_EQ(derivations.load(), 1);  // refused by policy before any derivation
+}
+
+// A solution is checked once per challenge: a retry, right or wrong, runs no key derivation.
+TEST_F(WorkTest, RetriedSolutionRunsNoDerivation) {
+  json genuine = Solved();
+  json wrong = genuine;
+  wrong["solution"]["derivedKey"] = std::string(64, '0');
+  derivations = 0;
+  EXPECT_EQ(Check(PayloadOf(wrong)), WorkOutcome::kInvalidSolution);
+  EXPECT_EQ(derivations.load(), 1);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(Check(PayloadOf(wrong)), WorkOutcome::kAlreadyChecked);
+  wrong["solution"]["counter"] = 12345;
+  EXPECT_EQ(Check(PayloadOf(wrong)), WorkOutcome::kAlreadyChecked);
+  EXPECT_EQ(Check(PayloadOf(genuine)), WorkOutcome::kAlreadyChecked);
+  EXPECT_EQ(derivations.load(), 1);
+}
+
+// Verify at t, prune past the expiry, step the clock back: the payload is still refused.
+TEST_F(WorkTest, ClockSteppedBackBringsNoReplayBack) {
+  const std::int64_t start = fakeNow;
+  const std::string payload = PayloadOf(Solved());
+  EXPECT_EQ(Check(payload), WorkOutcome::kVerified);
+  fakeNow = start + vexorin::kDefaultWorkExpires + 100;
+  EXPECT_EQ(Check(PayloadOf(Solved())), WorkOutcome::kVerified);  // prunes the first entry
+  EXPECT_EQ(ledger_.Verified(fakeNow), 1u);
+  fakeNow = start + 100;
+  EXPECT_EQ(Check(payload), WorkOutcome::kExpired);
+  std::string challenge;  // made at the highest time seen, not the clock's
+  ASSERT_EQ(work_.Challenge("", challenge), S_OK);
+  EXPECT_EQ(json::parse(challenge)["parameters"]["expiresAt"], start + 2 * vexorin::kDefaultWorkExpires + 100);
+}
+
+// More verified payloads than the ledger holds: nobody is locked out, the newest are still refused
+// as replays, and only the oldest could be tried again.
+TEST_F(WorkTest, FullLedgerForgetsTheOldestAndLocksNobodyOut) {
+  WorkLedger small(4, 4);
   WorkComponent work(&small, &FakeClock);
   ASSERT_EQ(work.SetSecret("s"), S_OK);
   ASSERT_EQ(work.put_Cost(vexorin::kMinWorkCost), S_OK);
-  ASSERT_EQ(work.put_Expires(vexorin::kMinWorkExpires), S_OK);
-  auto payload = [&] {
-    std::string challenge;
-    EXPECT_EQ(work.Challenge("", challenge), S_OK);
-    return PayloadOf(Solve(challenge));
-  };
-  const std::string first = payload(), second = payload();
-  fakeNow += 5;
-  const std::string third = payload();  // expires 5 s after the others
-  auto check = [&](const std::string& p) { return work.Check(p.data(), p.size(), ""); };
-  EXPECT_EQ(check(first), WorkOutcome::kVerified);
-  EXPECT_EQ(check(second), WorkOutcome::kVerified);
-  EXPECT_EQ(check(third), WorkOutcome::kReplayTableFull);
-  EXPECT_EQ(check(third), WorkOutcome::kReplayTableFull);
-  EXPECT_EQ(check(first), WorkOutcome::kReplayed);
-  fakeNow += vexorin::kMinWorkExpires - 4;  // the first two have expired, the third has not
-  EXPECT_EQ(check(third), WorkOutcome::kVerified);
-  EXPECT_EQ(small.Size(fakeNow), 1u);
+  std::vector<std::string> payloads;
+  for (int i = 0; i < 12; ++i) payloads.push_back(PayloadOf(Solved(work, "")));
+  for (const std::string& p : payloads) EXPECT_EQ(Check(work, p), WorkOutcome::kVerified);
+  EXPECT_EQ(Check(work, PayloadOf(Solved(work, ""))), WorkOutcome::kVerified);  // a visitor after the flood
+  EXPECT_EQ(small.Verified(fakeNow), 4u);
+  EXPECT_EQ(small.ForgottenVerified(), 9u);
+  for (std::size_t i = payloads.size() - 3; i < payloads.size(); ++i) {
+    EXPECT_EQ(Check(work, payloads[i]), WorkOutcome::kReplayed) << i;
+  }
+}
+
+// The tag sets against a plain model, with tags that all share one bucket so that probe runs and
+// their deletions are exercised.
+TEST(RecentTagsTest, KeepsExactlyTheNewestWithinItsCapacity) {
+  for (const bool crowded : {false, true}) {
+    RecentTags tags(300);
+    std::vector<WorkTag> all;
+    for (int i = 0; i < 2000; ++i) {
+      WorkTag tag{};
+      tag[crowded ? 8 : 0] = static_cast<unsigned char>(i);
+      tag[crowded ? 9 : 1] = static_cast<unsigned char>(i >> 8);
+      tag[15] = static_cast<unsigned char>(i * 7);
+      all.push_back(tag);
+      ASSERT_TRUE(tags.Insert(tag, 100 + i, 0));
+      ASSERT_FALSE(tags.Insert(tag, 100 + i, 0));
+      if (i % 97 == 0) {
+        for (int k = 0; k <= i; ++k) ASSERT_EQ(tags.Contains(all[static_cast<std::size_t>(k)]), k > i - 300) << crowded << " " << i << " " << k;
+      }
+    }
+    EXPECT_EQ(tags.Size(), 300u);
+    EXPECT_EQ(tags.Forgotten(), 1700u);
+    tags.Prune(100 + 1900);  // what expired goes, in order, without counting as forgotten
+    EXPECT_EQ(tags.Size(), 100u);
+    EXPECT_TRUE(tags.Contains(all[1900]));
+    EXPECT_FALSE(tags.Contains(all[1899]));
+    EXPECT_EQ(tags.Forgotten(), 1700u);
+  }
 }
 
 TEST_F(WorkTest, ConcurrentChecksOfOnePayloadVerifyItOnce) {
   const std::string payload = PayloadOf(Solved());
-  std::atomic<int> verified{0}, replayed{0};
+  std::atomic<int> verified{0}, refused{0};
   std::vector<std::thread> threads;
   for (int i = 0; i < 8; ++i) {
     threads.emplace_back([&] {
-      WorkComponent work(&table_, &FakeClock);
+      WorkComponent work(&ledger_, &FakeClock);
       EXPECT_EQ(work.SetSecret("test secret"), S_OK);
-      const WorkOutcome outcome = work.Check(payload.data(), payload.size(), "");
+      EXPECT_EQ(work.put_Cost(vexorin::kMinWorkCost), S_OK);
+      const WorkOutcome outcome = Check(work, payload);
       if (outcome == WorkOutcome::kVerified) ++verified;
-      if (outcome == WorkOutcome::kReplayed) ++replayed;
+      if (outcome == WorkOutcome::kReplayed || outcome == WorkOutcome::kAlreadyChecked) ++refused;
     });
   }
   for (auto& t : threads) t.join();
   EXPECT_EQ(verified.load(), 1);
-  EXPECT_EQ(replayed.load(), 7);
+  EXPECT_EQ(refused.load(), 7);
+  EXPECT_EQ(derivations.load(), 1);
+}
+
+// The platform's failure is the caller's error, never a verdict on the visitor's payload.
+TEST_F(WorkTest, PlatformFailureIsAnErrorNotAVerdict) {
+  const auto payload = Bstr(PayloadOf(Solved()));
+  failDerivations = true;
+  WorkOutcome outcome = WorkOutcome::kNone;
+  const std::string text = Narrow(payload.get());
+  EXPECT_EQ(work_.Check(text.data(), text.size(), "", outcome), E_NOTIMPL);
+  VARIANT_BOOL verified = VARIANT_TRUE;
+  EXPECT_EQ(work_.Verify(Bstr(PayloadOf(Solved())).get(), nullptr, &verified), E_NOTIMPL);
+  EXPECT_EQ(verified, VARIANT_FALSE);
+  BSTR reason = nullptr;
+  ASSERT_EQ(work_.get_Reason(&reason), S_OK);
+  EXPECT_EQ(Narrow(reason), "");
+  SysFreeString(reason);
+}
+
+// Whatever script a binding is in, the challenge's data stays ASCII (the widget's btoa takes
+// nothing else) and only the same binding verifies.
+TEST_F(WorkTest, BindingsBeyondAsciiTravelAsAscii) {
+  struct Case { const char* binding; const char* data; };
+  const Case cases[] = {{"session 5", "session 5"},
+                        {"100%", "100%25"},
+                        {"sesi\xc3\xb3n", "sesi%C3%B3n"},
+                        {"\xe3\x82\xbb\xe3\x83\x83", "%E3%82%BB%E3%83%83"},
+                        {"\xf0\x9f\x98\x80", "%F0%9F%98%80"}};
+  for (const Case& c : cases) {
+    std::string challenge;
+    ASSERT_EQ(work_.Challenge(c.binding, challenge), S_OK);
+    EXPECT_EQ(json::parse(challenge)["parameters"]["data"]["session"], c.data) << c.data;
+    const std::string payload = PayloadOf(Solve(challenge));
+    EXPECT_EQ(Check(payload, c.data == std::string(c.binding) ? "other" : c.data), WorkOutcome::kInvalidBinding) << c.data;
+    EXPECT_EQ(Check(payload, c.binding), WorkOutcome::kVerified) << c.data;
+  }
 }
 
 // The members as a COM caller sees them: ranges, out-parameters, the reason, the binding.
@@ -374,7 +516,7 @@ TEST(WorkMembers, RangesSecretAndReason) {
   BSTR challenge = nullptr;
   ASSERT_EQ(work.CreateChallenge(Bstr(session).get(), &challenge), S_OK);
   const json parsed = json::parse(Utf8(challenge));
-  EXPECT_EQ(parsed.at("parameters").at("data").at("session"), "Sitzung \xc3\xbc \xf0\x9f\x98\x80");
+  EXPECT_EQ(parsed.at("parameters").at("data").at("session"), "Sitzung %C3%BC %F0%9F%98%80");
   const auto payload = Bstr(PayloadOf(Solve(Utf8(challenge))));
   SysFreeString(challenge);
   // The HMAC key is the secret's UTF-8 bytes, as ALTCHA's libraries take a text secret.

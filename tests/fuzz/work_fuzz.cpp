@@ -9,7 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "component/work.h"
+#include "component/work/altcha_json.h"
+#include "component/work/work.h"
 #include "platform/crypto.h"
 #include "tests/work_support.h"
 
@@ -24,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1) return 0;
   const std::uint8_t route = data[0];
   std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
-  static vexorin::ReplayTable table(64);
-  vexorin::WorkComponent work(&table, &FixedClock);
+  static vexorin::WorkLedger ledger(64, 64);
+  vexorin::WorkComponent work(&ledger, &FixedClock);
   if (FAILED(work.SetSecret(kSecret))) std::abort();
   nlohmann::json parsed;
   if (route & 1) {
@@ -42,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     text = platform::Base64Encode(text.data(), text.size());
   }
-  const vexorin::WorkOutcome outcome = work.Check(text.data(), text.size(), "fuzz");
+  vexorin::WorkOutcome outcome = vexorin::WorkOutcome::kNone;
+  if (FAILED(work.Check(text.data(), text.size(), "fuzz", outcome))) std::abort();
   if (outcome == vexorin::WorkOutcome::kVerified) {
     std::vector<unsigned char> decoded;
     if (!platform::Base64Decode(text.data(), text.size(), decoded)) std::abort();

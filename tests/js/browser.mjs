@@ -3,7 +3,7 @@
 // The page directory is served over HTTP on 127.0.0.1 (workers do not run from file://).
 // usage: node browser.mjs DIR PAGE [--timeout SECONDS] [--repeat N] [--route NAME=COMMAND]...
 //   --repeat N loads the page N times in the same browser and prints one line per load.
-//   --route NAME=COMMAND serves /NAME as JSON from what the shell command prints, run afresh at
+//   --route NAME=COMMAND serves /NAME as JSON from what the bash command prints, run afresh at
 //   each request (a challenge from the component).
 // Exit: 0 with the answers; 1 when the browser fails to start, the page fails, or the timeout (a
 // hang only: minutes, never a budget the page is expected to fit in) passes.
@@ -41,7 +41,7 @@ const root = path.resolve(dir);
 const server = http.createServer((request, response) => {
   const route = routes.get(new URL(request.url, 'http://x').pathname);
   if (route !== undefined) {
-    execFile('sh', ['-c', route], { maxBuffer: 1 << 20 }, (error, stdout, stderr) => {
+    execFile('bash', ['-c', route], { maxBuffer: 1 << 20 }, (error, stdout, stderr) => {
       if (error) {
         console.error(`browser.mjs: ${route}: ${error.message} ${stderr}`);
         response.writeHead(500).end();

@@ -39,7 +39,7 @@ for (const bind of ['', 'session 42']) {
   const wrong = await verifySolution({ challenge, solution, deriveKey, hmacSignatureSecret: 'another' });
   check('altcha-lib refuses it under another secret', !wrong.verified && wrong.invalidSignature);
   const payload = payloadOf(challenge, solution);
-  const ours = tool('--verify', payload, '--secret', secret, ...(bind ? ['--bind', bind] : []));
+  const ours = tool('--verify', payload, '--cost', '500', '--secret', secret, ...(bind ? ['--bind', bind] : []));
   check('the component verifies altcha-lib\'s solution', ours.status === 0 && ours.out === 'verified', ours.out);
 }
 
@@ -58,9 +58,9 @@ for (const { what, options, bind } of variants) {
   const solution = await solveChallenge({ challenge, deriveKey });
   check(`${what} solved by altcha-lib`, solution !== null);
   const payload = payloadOf(challenge, solution);
-  const ours = tool('--verify', payload, '--secret', secret, ...(bind ? ['--bind', bind] : []));
+  const ours = tool('--verify', payload, '--cost', '500', '--secret', secret, ...(bind ? ['--bind', bind] : []));
   check(`${what} verified by the component`, ours.status === 0 && ours.out === 'verified', ours.out);
-  const other = tool('--verify', payload, '--secret', 'another', ...(bind ? ['--bind', bind] : []));
+  const other = tool('--verify', payload, '--cost', '500', '--secret', 'another', ...(bind ? ['--bind', bind] : []));
   check(`${what} refused under another secret`, other.status === 1 && other.out === 'invalid signature', other.out);
 }
 console.log(failures === 0 ? 'all checks passed' : `${failures} check(s) failed`);

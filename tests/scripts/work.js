@@ -1,4 +1,5 @@
 // The proof-of-work class from JScript, for the browser test: a page's two steps.
+// BINDING comes in unescape()'s form (%XX, %uXXXX), so that any script survives the command line.
 //   cscript work.js challenge SECRET BINDING       prints "work.js", then the challenge
 //   cscript work.js verify SECRET BINDING PAYLOAD   prints "work.js", then Reason after a first
 //                                                   and a second Verify in this process
@@ -6,11 +7,12 @@ WScript.Echo("work.js");  // a first line before the component is touched
 var args = WScript.Arguments;
 var work = new ActiveXObject("Veltrano.VexorinWork");
 work.Secret = args(1);
+var binding = unescape(args(2));
 if (args(0) == "challenge") {
-  WScript.Echo(work.CreateChallenge(args(2)));
+  WScript.Echo(work.CreateChallenge(binding));
 } else {
-  var first = work.Verify(args(3), args(2));
+  var first = work.Verify(args(3), binding);
   WScript.Echo(work.Reason + " " + first);
-  var second = work.Verify(args(3), args(2));
+  var second = work.Verify(args(3), binding);
   WScript.Echo(work.Reason + " " + second);
 }

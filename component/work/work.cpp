@@ -1,0 +1,387 @@
+#include "component/work/work.h"
+
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <new>
+#include <utility>
+
+#include "component/guarded.h"
+#include "component/work/altcha_json.h"
+#include "platform/crypto.h"
+#include "platform/random_source.h"
+#include "platform/text.h"
+
+namespace vexorin {
+
+namespace {
+
+std::int64_t SystemClock() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+HRESULT Answer(WorkOutcome& outcome, WorkOutcome value) {
+  outcome = value;
+  return S_OK;
+}
+
+// What a signed challenge says, read only once its signature holds.
+struct Parameters {
+  std::vector<unsigned char> nonce, salt;
+  std::int64_t cost = 0, keyLength = 0, expiresAt = 0;
+  std::string prefix;           // lower case
+  std::string session;          // empty when the challenge has no binding
+};
+
+bool ReadParameters(const Json& json, Parameters& p) {
+  const std::string* algorithm = StringMember(json, "algorithm");
+  const std::string* nonce = StringMember(json, "nonce");
+  const std::string* salt = StringMember(json, "salt");
+  const std::string* prefix = StringMember(json, "keyPrefix");
+  const Json* cost = Member(json, "cost");
+  const Json* length = Member(json, "keyLength");
+  const Json* expiresAt = Member(json, "expiresAt");
+  if (algorithm == nullptr || *algorithm != kWorkAlgorithm || nonce == nullptr || !FromHex(*nonce, p.nonce) ||
+      salt == nullptr || !FromHex(*salt, p.salt) || cost == nullptr || !IntegerIn(*cost, 1, kMaxWorkCost, p.cost) ||
+      length == nullptr || !IntegerIn(*length, 1, 64, p.keyLength) || prefix == nullptr || prefix->empty() ||
+      prefix->size() > static_cast<std::size_t>(p.keyLength) * 2 || expiresAt == nullptr ||
+      !IntegerIn(*expiresAt, 1, INT64_MAX / 2, p.expiresAt)) {
+    return false;
+  }
+  p.prefix = *prefix;
+  for (char& c : p.prefix) {
+    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+  }
+  if (!IsLowerHex(p.prefix)) return false;
+  const Json* data = Member(json, "data");
+  const std::string* session = data != nullptr ? StringMember(*data, "session") : nullptr;
+  if (session != nullptr) p.session = *session;
+  return true;
+}
+
+// The solution's counter and key, as well-formed as the challenge asks; nothing derived yet.
+bool ReadSolution(const Json& json, const Parameters& p, std::uint32_t& counter, const std::string*& derivedKey) {
+  const Json* counterValue = Member(json, "counter");
+  derivedKey = StringMember(json, "derivedKey");
+  std::int64_t value = 0;
+  if (counterValue == nullptr || !IntegerIn(*counterValue, 0, 0xFFFFFFFFll, value) || derivedKey == nullptr ||
+      derivedKey->size() != static_cast<std::size_t>(p.keyLength) * 2 || !IsLowerHex(*derivedKey)) {
+    return false;
+  }
+  counter = static_cast<std::uint32_t>(value);
+  return true;
+}
+
+// Well-formed UTF-8 (ours: made from checked UTF-16) to a new BSTR; the code page plays no part.
+BSTR BstrFromUtf8(const std::string& text) {
+  std::u16string wide;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+    std::uint32_t c = extra == 0 ? lead : lead & (0x3Fu >> extra);
+    for (std::size_t k = 1; k <= extra && i + k < text.size(); ++k) {
+      c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
+    }
+    i += extra + 1;
+    if (c >= 0x10000) {
+      wide += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      wide += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      wide += static_cast<char16_t>(c);
+    }
+  }
+  BSTR out = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(wide.data()), static_cast<UINT>(wide.size()));
+  if (out == nullptr) throw std::bad_alloc();
+  return out;
+}
+
+}  // namespace
+
+const char* WorkOutcomeText(WorkOutcome outcome) noexcept {
+  switch (outcome) {
+    case WorkOutcome::kNone: return "";
+    case WorkOutcome::kVerified: return "verified";
+    case WorkOutcome::kMalformed: return "malformed";
+    case WorkOutcome::kInvalidSignature: return "invalid signature";
+    case WorkOutcome::kInvalidBinding: return "invalid binding";
+    case WorkOutcome::kCostTooLow: return "cost too low";
+    case WorkOutcome::kLifetimeTooLong: return "lifetime too long";
+    case WorkOutcome::kExpired: return "expired";
+    case WorkOutcome::kInvalidSolution: return "invalid solution";
+    case WorkOutcome::kAlreadyChecked: return "already checked";
+    case WorkOutcome::kReplayed: return "replayed";
+  }
+  return "";
+}
+
+std::string BindingInData(const std::string& utf8) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : utf8) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x80 || c == '%') {
+      out += '%';
+      out += digits[u >> 4];
+      out += digits[u & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+bool Utf8FromUtf16(const OLECHAR* text, std::size_t length, std::string& out) {
+  out.clear();
+  for (std::size_t i = 0; i < length; ++i) {
+    std::uint32_t c = static_cast<std::uint16_t>(text[i]);
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 >= length) return false;
+      const std::uint32_t low = static_cast<std::uint16_t>(text[i + 1]);
+      if (low < 0xDC00 || low > 0xDFFF) return false;
+      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+      ++i;
+    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      return false;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return true;
+}
+
+WorkComponent::WorkComponent(WorkLedger* ledger, Clock clock) noexcept
+    : ledger_(ledger != nullptr ? ledger : &ProcessLedger()),
+      processLedger_(ledger == nullptr),
+      clock_(clock != nullptr ? clock : &SystemClock) {}
+
+HRESULT WorkComponent::Key(std::vector<unsigned char>& key) {
+  if (!secret_.empty()) {
+    key = secret_;
+    return S_OK;
+  }
+  // One 256-bit key per process, drawn at first use; a failed draw is tried again at the next.
+  static std::mutex mutex;
+  static std::vector<unsigned char> processKey;
+  const std::lock_guard<std::mutex> lock(mutex);
+  if (processKey.empty()) {
+    std::vector<unsigned char> drawn(32);
+    const HRESULT hr = platform::SecureRandomBytes(drawn.data(), drawn.size());
+    if (FAILED(hr)) return hr;
+    processKey = std::move(drawn);
+  }
+  key = processKey;
+  return S_OK;
+}
+
+HRESULT WorkComponent::Challenge(const std::string& binding, std::string& challenge) {
+  if (processLedger_) MarkProcessLedgerInUse();
+  unsigned char random[32];
+  HRESULT hr = platform::SecureRandomBytes(random, sizeof random);
+  if (FAILED(hr)) return hr;
+  std::vector<unsigned char> key;
+  hr = Key(key);
+  if (FAILED(hr)) return hr;
+  // The parameters in JSON.stringify's form with sorted keys: the text ALTCHA signs.
+  std::string parameters = "{\"algorithm\":\"";
+  parameters += kWorkAlgorithm;
+  parameters += "\",\"cost\":" + std::to_string(cost_);
+  if (!binding.empty()) {
+    parameters += ",\"data\":{\"session\":";
+    AppendJsonString(parameters, BindingInData(binding));
+    parameters += '}';
+  }
+  parameters += ",\"expiresAt\":" + std::to_string(ledger_->Now(clock_()) + expires_);
+  parameters += ",\"keyLength\":" + std::to_string(kWorkKeyLength);
+  parameters += ",\"keyPrefix\":\"";
+  parameters += kWorkKeyPrefix;
+  parameters += "\",\"nonce\":\"" + Hex(random, 16) + "\",\"salt\":\"" + Hex(random + 16, 16) + "\"}";
+  unsigned char signature[platform::kSha256Bytes];
+  hr = platform::HmacSha256(key.data(), key.size(), parameters.data(), parameters.size(), signature);
+  if (FAILED(hr)) return hr;
+  challenge = "{\"parameters\":" + parameters + ",\"signature\":\"" + Hex(signature, sizeof signature) + "\"}";
+  return S_OK;
+}
+
+HRESULT WorkComponent::SignatureHolds(const std::string& canonical, const std::string& signature, bool& holds) {
+  holds = false;
+  std::vector<unsigned char> key;
+  HRESULT hr = Key(key);
+  if (FAILED(hr)) return hr;
+  unsigned char expected[platform::kSha256Bytes];
+  hr = platform::HmacSha256(key.data(), key.size(), canonical.data(), canonical.size(), expected);
+  if (FAILED(hr)) return hr;
+  const std::string expectedHex = Hex(expected, sizeof expected);
+  holds = signature.size() == expectedHex.size() &&
+          platform::ConstantTimeEqual(signature.data(), expectedHex.data(), expectedHex.size());
+  return S_OK;
+}
+
+HRESULT WorkComponent::Check(const char* payload, std::size_t size, const std::string& binding, WorkOutcome& outcome) {
+  if (processLedger_) MarkProcessLedgerInUse();
+  outcome = WorkOutcome::kMalformed;
+  // 1. The payload: base64 (capped before decoding) of JSON holding a challenge and a solution.
+  if (size == 0 || size > kMaxPayloadSize) return S_OK;
+  std::vector<unsigned char> decoded;
+  Json root;
+  if (!platform::Base64Decode(payload, size, decoded) || !ParseJson(std::string(decoded.begin(), decoded.end()), root)) {
+    return S_OK;
+  }
+  const Json* challenge = Member(root, "challenge");
+  const Json* solution = Member(root, "solution");
+  const Json* parametersJson = challenge != nullptr ? Member(*challenge, "parameters") : nullptr;
+  const std::string* signature = challenge != nullptr ? StringMember(*challenge, "signature") : nullptr;
+  if (solution == nullptr || !solution->is_object() || parametersJson == nullptr || !parametersJson->is_object() ||
+      signature == nullptr) {
+    return S_OK;
+  }
+
+  // 2. The signature, before any field is trusted (a cost of 1, another prefix).
+  std::string canonical;
+  AppendCanonical(canonical, *parametersJson);
+  bool holds = false;
+  HRESULT hr = SignatureHolds(canonical, *signature, holds);
+  if (FAILED(hr)) return hr;
+  if (!holds) return Answer(outcome, WorkOutcome::kInvalidSignature);
+  Parameters p;
+  if (!ReadParameters(*parametersJson, p)) return S_OK;
+
+  // 3. This page's challenge, on this object's terms, still alive.
+  const std::int64_t now = ledger_->Now(clock_());
+  if (p.session != BindingInData(binding)) return Answer(outcome, WorkOutcome::kInvalidBinding);
+  if (p.cost < cost_) return Answer(outcome, WorkOutcome::kCostTooLow);
+  if (p.expiresAt > now + expires_ + kWorkClockSkew) return Answer(outcome, WorkOutcome::kLifetimeTooLong);
+  if (p.expiresAt < now) return Answer(outcome, WorkOutcome::kExpired);
+
+  // 4. One solution check per challenge, and a verified one never again.
+  std::uint32_t counter = 0;
+  const std::string* derivedHex = nullptr;
+  if (!ReadSolution(*solution, p, counter, derivedHex)) return Answer(outcome, WorkOutcome::kInvalidSolution);
+  WorkTag tag;
+  hr = ledger_->TagOf(*signature, tag);
+  if (FAILED(hr)) return hr;
+  switch (ledger_->Admit(tag, p.expiresAt, now)) {
+    case WorkLedger::Admission::kReplayed: return Answer(outcome, WorkOutcome::kReplayed);
+    case WorkLedger::Admission::kAlreadyChecked: return Answer(outcome, WorkOutcome::kAlreadyChecked);
+    case WorkLedger::Admission::kAdmitted: break;
+  }
+
+  // 5. The key derivation: the nonce, then the counter as a big-endian 32-bit word, as password.
+  std::vector<unsigned char> password = p.nonce;
+  for (int shift = 24; shift >= 0; shift -= 8) password.push_back(static_cast<unsigned char>(counter >> shift));
+  std::vector<unsigned char> derived(static_cast<std::size_t>(p.keyLength));
+  hr = ledger_->DeriveKey(password.data(), password.size(), p.salt.data(), p.salt.size(),
+                          static_cast<unsigned long>(p.cost), derived.data(), derived.size());
+  if (FAILED(hr)) return hr;
+  const std::string derivedKey = Hex(derived.data(), derived.size());
+  if (!platform::ConstantTimeEqual(derivedKey.data(), derivedHex->data(), derivedKey.size()) ||
+      derivedKey.compare(0, p.prefix.size(), p.prefix) != 0) {
+    return Answer(outcome, WorkOutcome::kInvalidSolution);
+  }
+  return Answer(outcome, ledger_->RememberVerified(tag, p.expiresAt, now) ? WorkOutcome::kVerified
+                                                                          : WorkOutcome::kReplayed);
+}
+
+HRESULT WorkComponent::SetSecret(const std::string& utf8) {
+  if (utf8.empty()) return E_INVALIDARG;
+  secret_.assign(utf8.begin(), utf8.end());
+  return S_OK;
+}
+
+HRESULT WorkComponent::CreateChallenge(BSTR binding, BSTR* challenge) {
+  return Guarded([&] {
+    if (challenge == nullptr) return E_POINTER;
+    *challenge = nullptr;
+    const UINT length = SysStringLen(binding);
+    std::string text;
+    if (length > kMaxBindingSize || !Utf8FromUtf16(binding, length, text)) return E_INVALIDARG;
+    std::string json;
+    const HRESULT hr = Challenge(text, json);
+    if (FAILED(hr)) return hr;
+    *challenge = BstrFromUtf8(json);
+    return S_OK;
+  });
+}
+
+HRESULT WorkComponent::Verify(BSTR payload, BSTR binding, VARIANT_BOOL* verified) {
+  return Guarded([&] {
+    if (verified == nullptr) return E_POINTER;
+    *verified = VARIANT_FALSE;
+    const UINT bindingLength = SysStringLen(binding);
+    std::string bindingText;
+    if (bindingLength > kMaxBindingSize || !Utf8FromUtf16(binding, bindingLength, bindingText)) {
+      return E_INVALIDARG;
+    }
+    const UINT length = SysStringLen(payload);
+    std::string text;
+    bool ascii = length <= kMaxPayloadSize;
+    for (UINT i = 0; ascii && i < length; ++i) {
+      if (payload[i] == 0 || payload[i] > 0x7F) ascii = false;
+      else text += static_cast<char>(payload[i]);
+    }
+    WorkOutcome outcome = WorkOutcome::kMalformed;
+    if (ascii) {
+      const HRESULT hr = Check(text.data(), text.size(), bindingText, outcome);
+      if (FAILED(hr)) {
+        outcome_ = WorkOutcome::kNone;  // no verdict: the platform failed, not the visitor
+        return hr;
+      }
+    }
+    outcome_ = outcome;
+    *verified = outcome_ == WorkOutcome::kVerified ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  });
+}
+
+HRESULT WorkComponent::get_Reason(BSTR* reason) {
+  return Guarded([&] {
+    if (reason == nullptr) return E_POINTER;
+    *reason = nullptr;
+    *reason = platform::MakeBstr(WorkOutcomeText(outcome_));
+    return S_OK;
+  });
+}
+
+HRESULT WorkComponent::get_Cost(LONG* cost) {
+  if (cost == nullptr) return E_POINTER;
+  *cost = cost_;
+  return S_OK;
+}
+
+HRESULT WorkComponent::put_Cost(LONG cost) {
+  if (cost < kMinWorkCost || cost > kMaxWorkCost) return E_INVALIDARG;
+  cost_ = cost;
+  return S_OK;
+}
+
+HRESULT WorkComponent::get_Expires(LONG* seconds) {
+  if (seconds == nullptr) return E_POINTER;
+  *seconds = expires_;
+  return S_OK;
+}
+
+HRESULT WorkComponent::put_Expires(LONG seconds) {
+  if (seconds < kMinWorkExpires || seconds > kMaxWorkExpires) return E_INVALIDARG;
+  expires_ = seconds;
+  return S_OK;
+}
+
+HRESULT WorkComponent::put_Secret(BSTR secret) {
+  return Guarded([&] {
+    std::string text;
+    if (!Utf8FromUtf16(secret, SysStringLen(secret), text)) return E_INVALIDARG;
+    return SetSecret(text);
+  });
+}
+
+}  // namespace vexorin

@@ -1,0 +1,184 @@
+#include "component/work/work_ledger.h"
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+#include "platform/crypto.h"
+#include "platform/random_source.h"
+
+namespace vexorin {
+
+namespace {
+
+constexpr std::size_t kFirstRing = 1024;
+std::atomic<bool> processLedgerUsed{false};
+
+}  // namespace
+
+std::size_t RecentTags::Home(const WorkTag& tag) const {
+  std::uint64_t bits;
+  std::memcpy(&bits, tag.data(), sizeof bits);  // tags are keyed digests: their bits are uniform
+  return static_cast<std::size_t>(bits) & (index_.size() - 1);
+}
+
+std::size_t RecentTags::Find(const WorkTag& tag) const {
+  if (index_.empty()) return kNone;
+  const std::size_t mask = index_.size() - 1;
+  for (std::size_t slot = Home(tag);; slot = (slot + 1) & mask) {
+    if (index_[slot] == 0) return kNone;
+    if (ring_[index_[slot] - 1].tag == tag) return slot;
+  }
+}
+
+bool RecentTags::Contains(const WorkTag& tag) const { return Find(tag) != kNone; }
+
+void RecentTags::Place(std::size_t position) {
+  const std::size_t mask = index_.size() - 1;
+  std::size_t slot = Home(ring_[position].tag);
+  while (index_[slot] != 0) slot = (slot + 1) & mask;
+  index_[slot] = static_cast<std::uint32_t>(position + 1);
+}
+
+void RecentTags::RemoveOldest() {
+  std::size_t hole = Find(ring_[head_].tag);
+  const std::size_t mask = index_.size() - 1;
+  // Backward-shift deletion: later members of the probe run move up, so no tombstones pile up.
+  for (std::size_t next = (hole + 1) & mask; index_[next] != 0; next = (next + 1) & mask) {
+    const std::size_t home = Home(ring_[index_[next] - 1].tag);
+    const bool stays = hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
+    if (!stays) {
+      index_[hole] = index_[next];
+      hole = next;
+    }
+  }
+  index_[hole] = 0;
+  head_ = (head_ + 1) % ring_.size();
+  --size_;
+}
+
+void RecentTags::Grow() {
+  const std::size_t ringSize = std::min(capacity_, ring_.empty() ? kFirstRing : ring_.size() * 2);
+  std::vector<Entry> ring(ringSize);
+  for (std::size_t i = 0; i < size_; ++i) ring[i] = ring_[(head_ + i) % ring_.size()];
+  std::size_t indexSize = 1;
+  while (indexSize < ringSize * 2) indexSize *= 2;
+  std::vector<std::uint32_t> index(indexSize, 0);
+  ring_.swap(ring);
+  index_.swap(index);
+  head_ = 0;
+  for (std::size_t i = 0; i < size_; ++i) Place(i);
+}
+
+void RecentTags::Prune(std::int64_t now) {
+  // In the order taken: with one lifetime per site that is expiry order, and a longer-lived entry
+  // at the front only delays the pruning behind it until the cap.
+  while (size_ > 0 && ring_[head_].expiresAt < now) RemoveOldest();
+}
+
+bool RecentTags::Insert(const WorkTag& tag, std::int64_t expiresAt, std::int64_t now) {
+  if (Contains(tag)) return false;
+  Prune(now);
+  if (size_ == ring_.size()) {
+    if (ring_.size() < capacity_) {
+      Grow();
+    } else {
+      // Full of live entries: forgetting the oldest lets only its own payload be tried again;
+      // refusing to take more would refuse every visitor.
+      ++forgotten_;
+      RemoveOldest();
+    }
+  }
+  const std::size_t position = (head_ + size_) % ring_.size();
+  ring_[position] = Entry{tag, expiresAt};
+  ++size_;
+  Place(position);
+  return true;
+}
+
+WorkLedger::WorkLedger(std::size_t replayCapacity, std::size_t checkedCapacity, unsigned concurrent, Derive derive)
+    : verified_(replayCapacity),
+      checked_(checkedCapacity),
+      limit_(concurrent != 0 ? concurrent : std::max(1u, std::thread::hardware_concurrency())),
+      derive_(derive != nullptr ? derive : &platform::Pbkdf2Sha256) {}
+
+std::int64_t WorkLedger::Now(std::int64_t clock) noexcept {
+  std::int64_t seen = highest_.load();
+  while (clock > seen && !highest_.compare_exchange_weak(seen, clock)) {
+  }
+  return std::max(clock, seen);
+}
+
+HRESULT WorkLedger::TagOf(const std::string& signature, WorkTag& tag) {
+  std::vector<unsigned char> key;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (tagKey_.empty()) {  // drawn at first use; a failed draw is tried again at the next
+      std::vector<unsigned char> drawn(32);
+      const HRESULT hr = platform::SecureRandomBytes(drawn.data(), drawn.size());
+      if (FAILED(hr)) return hr;
+      tagKey_ = std::move(drawn);
+    }
+    key = tagKey_;
+  }
+  unsigned char digest[platform::kSha256Bytes];
+  const HRESULT hr = platform::HmacSha256(key.data(), key.size(), signature.data(), signature.size(), digest);
+  if (FAILED(hr)) return hr;
+  std::memcpy(tag.data(), digest, tag.size());
+  return S_OK;
+}
+
+WorkLedger::Admission WorkLedger::Admit(const WorkTag& tag, std::int64_t expiresAt, std::int64_t now) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  verified_.Prune(now);
+  if (verified_.Contains(tag)) return Admission::kReplayed;
+  return checked_.Insert(tag, expiresAt, now) ? Admission::kAdmitted : Admission::kAlreadyChecked;
+}
+
+bool WorkLedger::RememberVerified(const WorkTag& tag, std::int64_t expiresAt, std::int64_t now) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return verified_.Insert(tag, expiresAt, now);
+}
+
+HRESULT WorkLedger::DeriveKey(const void* password, std::size_t passwordSize, const void* salt, std::size_t saltSize,
+                              unsigned long iterations, unsigned char* out, std::size_t outSize) {
+  {
+    std::unique_lock<std::mutex> lock(gateMutex_);
+    gateFree_.wait(lock, [this] { return running_ < limit_; });
+    ++running_;
+  }
+  const HRESULT hr = derive_(password, passwordSize, salt, saltSize, iterations, out, outSize);
+  ++derivations_;
+  {
+    const std::lock_guard<std::mutex> lock(gateMutex_);
+    --running_;
+  }
+  gateFree_.notify_one();
+  return hr;
+}
+
+std::size_t WorkLedger::Verified(std::int64_t now) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  verified_.Prune(now);
+  return verified_.Size();
+}
+
+std::size_t WorkLedger::ForgottenVerified() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return verified_.Forgotten();
+}
+
+std::size_t WorkLedger::MemoryBytes() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return verified_.MemoryBytes() + checked_.MemoryBytes();
+}
+
+WorkLedger& ProcessLedger() {
+  static WorkLedger ledger;
+  return ledger;
+}
+
+bool ProcessLedgerInUse() noexcept { return processLedgerUsed.load(); }
+void MarkProcessLedgerInUse() noexcept { processLedgerUsed.store(true); }
+
+}  // namespace vexorin

@@ -87,7 +87,7 @@ void WorkCalls() {
   BSTR binding = SysAllocString(L"session");
   Time("vtable CreateChallenge", 1000, [&] {
     BSTR challenge = nullptr;
-    w->CreateChallenge(binding, &challenge);
+    w->CreateChallenge(binding, nullptr, &challenge);
     SysFreeString(challenge);
   });
   // Fresh payloads, each verified once: a second Verify of one would be the cheap replay refusal.
@@ -95,7 +95,7 @@ void WorkCalls() {
   std::vector<BSTR> payloads;
   for (int i = 0; i < n; ++i) {
     BSTR challenge = nullptr;
-    w->CreateChallenge(binding, &challenge);
+    w->CreateChallenge(binding, nullptr, &challenge);
     std::string text;
     vexorin::Utf8FromUtf16(challenge, SysStringLen(challenge), text);
     SysFreeString(challenge);

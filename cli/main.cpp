@@ -27,7 +27,8 @@ constexpr const char* kUsage =
     "               [-f|--format jpeg|pgm] [-o|--output FILE]\n"
     "       vexorin --audio [-d|--digits N] [-n|--number S] [--noise-level L] [--seed N]\n"
     "               [-o|--output FILE]\n"
-    "       vexorin --challenge [--cost N] [--expires S] [--bind TEXT] [--secret S]\n"
+    "       vexorin --challenge [--cost N] [--max-cost N] [--expires S] [--bind TEXT]\n"
+    "               [--client ADDRESS] [--count N] [--secret S]\n"
     "       vexorin --verify PAYLOAD [--cost N] [--expires S] [--bind TEXT] [--secret S]\n"
     "Draws the picture of a number (or with --audio speaks it as a WAV file) and prints the number.\n"
     "  -d, --digits N     draw a random number of N digits (1..9)\n"
@@ -50,6 +51,10 @@ constexpr const char* kUsage =
     "      --verify P     check the widget's payload P: prints why, exits 0 only when verified\n"
     "      --cost N       PBKDF2 iterations per attempt (100..1000000; default 20000); --verify\n"
     "                     refuses a challenge made cheaper\n"
+    "      --max-cost N   the most a client that keeps asking is asked (default 160000)\n"
+    "      --client A     the visitor's address: its price rises as it keeps asking\n"
+    "      --count N      print N challenges, one a line, in this one process (the price\n"
+    "                     is counted per process: a loop of --count shows it rise)\n"
     "      --expires S    seconds the challenge stays valid (10..86400; default 600); --verify\n"
     "                     refuses a challenge made to live longer\n"
     "      --bind TEXT    the session the challenge is bound to (the same for --verify)\n"
@@ -273,8 +278,9 @@ int Work(int argc, char** argv) {
   const bool challenge = std::strcmp(argv[1], "--challenge") == 0;
   const char* payload = nullptr;
   const char* bind = "";
+  const char* client = "";
   const char* secret = nullptr;
-  long long cost = 0, expires = 0;
+  long long cost = 0, expires = 0, maxCost = 0, count = 1;
   int i = 2;
   if (!challenge) {
     if (argc < 3) return UsageError("--verify needs the payload");
@@ -286,6 +292,12 @@ int Work(int argc, char** argv) {
     const char* v = argv[++i];
     if (arg == "--bind") {
       bind = v;
+    } else if (challenge && arg == "--client") {
+      client = v;
+    } else if (challenge && arg == "--count") {
+      if (!ParseLong(v, 1, 100000, count)) return UsageError("count must be 1..100000");
+    } else if (arg == "--max-cost") {
+      if (!ParseLong(v, vexorin::kMinWorkCost, vexorin::kMaxWorkCost, maxCost)) return UsageError("max cost must be 100..1000000");
     } else if (arg == "--secret") {
       if (*v == '\0') return UsageError("--secret must not be empty");
       secret = v;
@@ -308,13 +320,17 @@ int Work(int argc, char** argv) {
   }
   if (cost != 0) work.put_Cost(static_cast<LONG>(cost));
   if (expires != 0) work.put_Expires(static_cast<LONG>(expires));
+  if (maxCost != 0) work.put_MaxCost(static_cast<LONG>(maxCost));
   if (challenge) {
-    platform::unique_bstr json;
-    const HRESULT hr = work.CreateChallenge(bindText.get(), json.put());
-    if (FAILED(hr)) return Failed("CreateChallenge", hr);
-    std::string text;
-    platform::NarrowFromWide(json.get(), text);
-    std::printf("%s\n", text.c_str());
+    platform::unique_bstr clientText(platform::MakeBstrNothrow(client));
+    for (long long n = 0; n < count; ++n) {
+      platform::unique_bstr json;
+      const HRESULT hr = work.CreateChallenge(bindText.get(), clientText.get(), json.put());
+      if (FAILED(hr)) return Failed("CreateChallenge", hr);
+      std::string text;
+      platform::NarrowFromWide(json.get(), text);
+      std::printf("%s\n", text.c_str());
+    }
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
   platform::unique_bstr payloadText(platform::MakeBstrNothrow(payload));

@@ -18,8 +18,8 @@ HRESULT Described(HRESULT hr) {
 
 }  // namespace
 
-HRESULT CVexorinWork::CreateChallenge(BSTR binding, BSTR* challenge) {
-  return Described(core_.CreateChallenge(binding, challenge));
+HRESULT CVexorinWork::CreateChallenge(BSTR binding, BSTR client, BSTR* challenge) {
+  return Described(core_.CreateChallenge(binding, client, challenge));
 }
 HRESULT CVexorinWork::Verify(BSTR payload, BSTR binding, VARIANT_BOOL* verified) {
   return Described(core_.Verify(payload, binding, verified));
@@ -30,5 +30,8 @@ HRESULT CVexorinWork::put_Cost(LONG newVal) { return NoStaleErrorInfo(core_.put_
 HRESULT CVexorinWork::get_Expires(LONG* pVal) { return NoStaleErrorInfo(core_.get_Expires(pVal)); }
 HRESULT CVexorinWork::put_Expires(LONG newVal) { return NoStaleErrorInfo(core_.put_Expires(newVal)); }
 HRESULT CVexorinWork::put_Secret(BSTR newVal) { return NoStaleErrorInfo(core_.put_Secret(newVal)); }
+HRESULT CVexorinWork::get_MaxCost(LONG* pVal) { return NoStaleErrorInfo(core_.get_MaxCost(pVal)); }
+HRESULT CVexorinWork::put_MaxCost(LONG newVal) { return NoStaleErrorInfo(core_.put_MaxCost(newVal)); }
+HRESULT CVexorinWork::get_Statistics(BSTR* pVal) { return NoStaleErrorInfo(core_.get_Statistics(pVal)); }
 
 }  // namespace com

@@ -13,7 +13,7 @@ class CVexorinWork final : public DispatchObject<CVexorinWork, IVexorinWork> {
   static REFIID InterfaceId() { return IID_IVexorinWork; }
 
   // IVexorinWork
-  HRESULT STDMETHODCALLTYPE CreateChallenge(BSTR binding, BSTR* challenge) override;
+  HRESULT STDMETHODCALLTYPE CreateChallenge(BSTR binding, BSTR client, BSTR* challenge) override;
   HRESULT STDMETHODCALLTYPE Verify(BSTR payload, BSTR binding, VARIANT_BOOL* verified) override;
   HRESULT STDMETHODCALLTYPE get_Reason(BSTR* pVal) override;
   HRESULT STDMETHODCALLTYPE get_Cost(LONG* pVal) override;
@@ -21,6 +21,9 @@ class CVexorinWork final : public DispatchObject<CVexorinWork, IVexorinWork> {
   HRESULT STDMETHODCALLTYPE get_Expires(LONG* pVal) override;
   HRESULT STDMETHODCALLTYPE put_Expires(LONG newVal) override;
   HRESULT STDMETHODCALLTYPE put_Secret(BSTR newVal) override;
+  HRESULT STDMETHODCALLTYPE get_MaxCost(LONG* pVal) override;
+  HRESULT STDMETHODCALLTYPE put_MaxCost(LONG newVal) override;
+  HRESULT STDMETHODCALLTYPE get_Statistics(BSTR* pVal) override;
 
  private:
   friend class DispatchObject<CVexorinWork, IVexorinWork>;

@@ -148,7 +148,7 @@ TEST_F(WorkComTest, ObjectsShareTheProcessKeyAndTheLedgerWhichOutlivesThem) {
   ASSERT_EQ(b->put_Cost(vexorin::kMinWorkCost), S_OK);
   BSTR empty = SysAllocString(L"");
   BSTR challenge = nullptr;
-  ASSERT_EQ(a->CreateChallenge(empty, &challenge), S_OK);
+  ASSERT_EQ(a->CreateChallenge(empty, nullptr, &challenge), S_OK);
   BSTR payload = Wide(PayloadOf(Solve(Utf8(challenge))));
   SysFreeString(challenge);
   VARIANT_BOOL verified = VARIANT_FALSE;
@@ -158,7 +158,7 @@ TEST_F(WorkComTest, ObjectsShareTheProcessKeyAndTheLedgerWhichOutlivesThem) {
   EXPECT_EQ(verified, VARIANT_FALSE);
   EXPECT_EQ(Reason(a), "replayed");
   // A dearer object refuses the cheaper object's challenge, signed with the same process key.
-  ASSERT_EQ(a->CreateChallenge(empty, &challenge), S_OK);
+  ASSERT_EQ(a->CreateChallenge(empty, nullptr, &challenge), S_OK);
   BSTR cheap = Wide(PayloadOf(Solve(Utf8(challenge))));
   SysFreeString(challenge);
   ASSERT_EQ(b->put_Cost(vexorin::kMinWorkCost + 1), S_OK);
@@ -209,8 +209,8 @@ TEST_F(WorkComTest, HostileTextsFailuresAndOutParameters) {
     HRESULT expected;
   } failures[] = {
       {"Verify null", [&] { return w->Verify(nullptr, nullptr, nullptr); }, E_POINTER},
-      {"CreateChallenge null", [&] { return w->CreateChallenge(nullptr, nullptr); }, E_POINTER},
-      {"a lone surrogate bound", [&] { BSTR c = nullptr; return w->CreateChallenge(lone, &c); }, E_INVALIDARG},
+      {"CreateChallenge null", [&] { return w->CreateChallenge(nullptr, nullptr, nullptr); }, E_POINTER},
+      {"a lone surrogate bound", [&] { BSTR c = nullptr; return w->CreateChallenge(lone, nullptr, &c); }, E_INVALIDARG},
       {"a lone surrogate secret", [&] { return w->put_Secret(lone); }, E_INVALIDARG},
       {"Cost 0", [&] { return w->put_Cost(0); }, E_INVALIDARG},
       {"Expires 9", [&] { return w->put_Expires(9); }, E_INVALIDARG},
@@ -233,7 +233,7 @@ TEST_F(WorkComTest, HostileTextsFailuresAndOutParameters) {
   SysFreeString(lone);
   // Out-parameters are written, never read or freed.
   BSTR challenge = reinterpret_cast<BSTR>(static_cast<std::uintptr_t>(0xCCCCCCCCu));
-  ASSERT_EQ(w->CreateChallenge(nullptr, &challenge), S_OK);
+  ASSERT_EQ(w->CreateChallenge(nullptr, nullptr, &challenge), S_OK);
   EXPECT_EQ(Utf8(challenge).rfind("{\"parameters\":{\"algorithm\":\"PBKDF2/SHA-256\"", 0), 0u);
   SysFreeString(challenge);
   EXPECT_EQ(w->Release(), 0u);

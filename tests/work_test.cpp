@@ -514,7 +514,7 @@ TEST(WorkMembers, RangesSecretAndReason) {
   SysFreeString(reason);
   const std::u16string session = u"Sitzung \u00fc \U0001F600";
   BSTR challenge = nullptr;
-  ASSERT_EQ(work.CreateChallenge(Bstr(session).get(), &challenge), S_OK);
+  ASSERT_EQ(work.CreateChallenge(Bstr(session).get(), nullptr, &challenge), S_OK);
   const json parsed = json::parse(Utf8(challenge));
   EXPECT_EQ(parsed.at("parameters").at("data").at("session"), "Sitzung %C3%BC %F0%9F%98%80");
   const auto payload = Bstr(PayloadOf(Solve(Utf8(challenge))));
@@ -542,8 +542,8 @@ TEST(WorkMembers, RangesSecretAndReason) {
   EXPECT_EQ(Narrow(reason), "malformed");
   SysFreeString(reason);
   EXPECT_EQ(work.Verify(payload.get(), nullptr, nullptr), E_POINTER);
-  EXPECT_EQ(work.CreateChallenge(nullptr, nullptr), E_POINTER);
-  EXPECT_EQ(work.CreateChallenge(Bstr(std::u16string(u"\xDC00")).get(), &challenge), E_INVALIDARG);
+  EXPECT_EQ(work.CreateChallenge(nullptr, nullptr, nullptr), E_POINTER);
+  EXPECT_EQ(work.CreateChallenge(Bstr(std::u16string(u"\xDC00")).get(), nullptr, &challenge), E_INVALIDARG);
   EXPECT_EQ(challenge, nullptr);
 }
 

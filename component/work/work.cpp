@@ -184,7 +184,7 @@ HRESULT WorkComponent::Key(std::vector<unsigned char>& key) {
   return S_OK;
 }
 
-HRESULT WorkComponent::Challenge(const std::string& binding, std::string& challenge) {
+HRESULT WorkComponent::Challenge(const std::string& binding, const std::string& client, std::string& challenge) {
   if (processLedger_) MarkProcessLedgerInUse();
   unsigned char random[32];
   HRESULT hr = platform::SecureRandomBytes(random, sizeof random);
@@ -192,16 +192,20 @@ HRESULT WorkComponent::Challenge(const std::string& binding, std::string& challe
   std::vector<unsigned char> key;
   hr = Key(key);
   if (FAILED(hr)) return hr;
+  const std::int64_t now = ledger_->Now(clock_());
+  std::int64_t price = cost_;
+  hr = ledger_->PriceChallenge(client, cost_, maxCost_, now, price);
+  if (FAILED(hr)) return hr;
   // The parameters in JSON.stringify's form with sorted keys: the text ALTCHA signs.
   std::string parameters = "{\"algorithm\":\"";
   parameters += kWorkAlgorithm;
-  parameters += "\",\"cost\":" + std::to_string(cost_);
+  parameters += "\",\"cost\":" + std::to_string(price);
   if (!binding.empty()) {
     parameters += ",\"data\":{\"session\":";
     AppendJsonString(parameters, BindingInData(binding));
     parameters += '}';
   }
-  parameters += ",\"expiresAt\":" + std::to_string(ledger_->Now(clock_()) + expires_);
+  parameters += ",\"expiresAt\":" + std::to_string(now + expires_);
   parameters += ",\"keyLength\":" + std::to_string(kWorkKeyLength);
   parameters += ",\"keyPrefix\":\"";
   parameters += kWorkKeyPrefix;
@@ -229,6 +233,12 @@ HRESULT WorkComponent::SignatureHolds(const std::string& canonical, const std::s
 
 HRESULT WorkComponent::Check(const char* payload, std::size_t size, const std::string& binding, WorkOutcome& outcome) {
   if (processLedger_) MarkProcessLedgerInUse();
+  const HRESULT hr = Judge(payload, size, binding, outcome);
+  if (SUCCEEDED(hr)) ledger_->CountOutcome(static_cast<int>(outcome));
+  return hr;
+}
+
+HRESULT WorkComponent::Judge(const char* payload, std::size_t size, const std::string& binding, WorkOutcome& outcome) {
   outcome = WorkOutcome::kMalformed;
   // 1. The payload: base64 (capped before decoding) of JSON holding a challenge and a solution.
   if (size == 0 || size > kMaxPayloadSize) return S_OK;
@@ -298,15 +308,18 @@ HRESULT WorkComponent::SetSecret(const std::string& utf8) {
   return S_OK;
 }
 
-HRESULT WorkComponent::CreateChallenge(BSTR binding, BSTR* challenge) {
+HRESULT WorkComponent::CreateChallenge(BSTR binding, BSTR client, BSTR* challenge) {
   return Guarded([&] {
     if (challenge == nullptr) return E_POINTER;
     *challenge = nullptr;
-    const UINT length = SysStringLen(binding);
-    std::string text;
-    if (length > kMaxBindingSize || !Utf8FromUtf16(binding, length, text)) return E_INVALIDARG;
+    const UINT length = SysStringLen(binding), clientLength = SysStringLen(client);
+    std::string text, clientText;
+    if (length > kMaxBindingSize || !Utf8FromUtf16(binding, length, text) || clientLength > kMaxClientSize ||
+        !Utf8FromUtf16(client, clientLength, clientText)) {
+      return E_INVALIDARG;
+    }
     std::string json;
-    const HRESULT hr = Challenge(text, json);
+    const HRESULT hr = Challenge(text, clientText, json);
     if (FAILED(hr)) return hr;
     *challenge = BstrFromUtf8(json);
     return S_OK;
@@ -374,6 +387,40 @@ HRESULT WorkComponent::put_Expires(LONG seconds) {
   if (seconds < kMinWorkExpires || seconds > kMaxWorkExpires) return E_INVALIDARG;
   expires_ = seconds;
   return S_OK;
+}
+
+HRESULT WorkComponent::get_MaxCost(LONG* cost) {
+  if (cost == nullptr) return E_POINTER;
+  *cost = maxCost_;
+  return S_OK;
+}
+
+HRESULT WorkComponent::put_MaxCost(LONG cost) {
+  if (cost < kMinWorkCost || cost > kMaxWorkCost) return E_INVALIDARG;
+  maxCost_ = cost;
+  return S_OK;
+}
+
+std::string WorkComponent::Statistics() {
+  const WorkLedger::Counters c = ledger_->Read(ledger_->Now(clock_()));
+  std::string json = "{\"challenges\":" + std::to_string(c.challenges) + ",\"verify\":{";
+  for (int i = static_cast<int>(WorkOutcome::kVerified); i <= static_cast<int>(WorkOutcome::kReplayed); ++i) {
+    if (i != static_cast<int>(WorkOutcome::kVerified)) json += ',';
+    AppendJsonString(json, WorkOutcomeText(static_cast<WorkOutcome>(i)));
+    json += ':' + std::to_string(c.outcomes[i]);
+  }
+  json += "},\"derivations\":" + std::to_string(c.derivations) + ",\"clients\":" + std::to_string(c.clients) +
+          ",\"level\":" + std::to_string(c.level) + ",\"highestCostLastMinute\":" + std::to_string(c.highestCost) + "}";
+  return json;
+}
+
+HRESULT WorkComponent::get_Statistics(BSTR* statistics) {
+  return Guarded([&] {
+    if (statistics == nullptr) return E_POINTER;
+    *statistics = nullptr;
+    *statistics = platform::MakeBstr(Statistics().c_str());
+    return S_OK;
+  });
 }
 
 HRESULT WorkComponent::put_Secret(BSTR secret) {

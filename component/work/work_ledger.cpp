@@ -170,7 +170,43 @@ std::size_t WorkLedger::ForgottenVerified() {
 
 std::size_t WorkLedger::MemoryBytes() {
   const std::lock_guard<std::mutex> lock(mutex_);
-  return verified_.MemoryBytes() + checked_.MemoryBytes();
+  return verified_.MemoryBytes() + checked_.MemoryBytes() + clients_.MemoryBytes();
+}
+
+HRESULT WorkLedger::PriceChallenge(const std::string& client, std::int64_t cost, std::int64_t maxCost,
+                                   std::int64_t now, std::int64_t& price) {
+  WorkTag tag{};
+  if (!client.empty()) {
+    const HRESULT hr = TagOf("client " + ClientGroup(client), tag);
+    if (FAILED(hr)) return hr;
+  }
+  std::uint64_t key;
+  std::memcpy(&key, tag.data(), sizeof key);
+  const std::lock_guard<std::mutex> lock(mutex_);
+  const int level = std::min(kMaxProcessLevel, StepsAbove(process_.Add(now), kProcessNormalCount));
+  const int steps = level + (client.empty() ? 0 : StepsAbove(clients_.Add(key, now), kClientFreeCount));
+  price = cost;
+  for (int i = 0; i < steps && price < maxCost; ++i) price *= 2;
+  price = std::max(cost, std::min(price, maxCost));
+  ++challenges_;
+  SecondHigh& high = highs_[static_cast<std::size_t>(((now % 60) + 60) % 60)];
+  if (high.second != now) high = SecondHigh{now, 0};
+  high.cost = std::max(high.cost, price);
+  return S_OK;
+}
+
+WorkLedger::Counters WorkLedger::Read(std::int64_t now) {
+  Counters c{};
+  c.derivations = derivations_.load();
+  for (int i = 0; i < kOutcomeSlots; ++i) c.outcomes[i] = outcomes_[i].load();
+  const std::lock_guard<std::mutex> lock(mutex_);
+  c.challenges = challenges_;
+  c.clients = clients_.Size();
+  c.level = std::min(kMaxProcessLevel, StepsAbove(process_.At(now), kProcessNormalCount));
+  for (const SecondHigh& high : highs_) {
+    if (high.second > now - 60 && high.second <= now) c.highestCost = std::max(c.highestCost, high.cost);
+  }
+  return c;
 }
 
 WorkLedger& ProcessLedger() {

@@ -1,7 +1,8 @@
 // What a process remembers of the proof of work, shared by all its objects: the challenges already
 // verified (a replay is refused) and those whose solution was checked (a retry runs no key
-// derivation), each a bounded set of 16-byte tags; the highest time seen; and a cap on the key
-// derivations running at once, so that a flood queues instead of starving the host's threads.
+// derivation), each a bounded set of 16-byte tags; how often each client and the whole process
+// ask (the price); the highest time seen; a cap on the key derivations running at once, so that a
+// flood queues instead of starving the host's threads; and counters a site can watch.
 #pragma once
 
 #include <array>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "component/work/work_pricing.h"
 #include "platform/platform.h"
 
 namespace vexorin {
@@ -67,7 +69,7 @@ class WorkLedger {
   std::int64_t Now(std::int64_t clock) noexcept;
   // A challenge's tag: its signature digested under a key of the ledger's own, so that nobody who
   // sees signatures can crowd the sets' buckets.
-  HRESULT TagOf(const std::string& signature, WorkTag& tag);
+  HRESULT TagOf(const std::string& signature, WorkTag& tag);  // any text: clients are keyed the same way
 
   enum class Admission { kAdmitted, kReplayed, kAlreadyChecked };
   // Before a solution is checked: refused if verified or checked before, else remembered as checked.
@@ -77,6 +79,24 @@ class WorkLedger {
   // PBKDF2-HMAC-SHA-256 through the cap on derivations at once.
   HRESULT DeriveKey(const void* password, std::size_t passwordSize, const void* salt, std::size_t saltSize,
                     unsigned long iterations, unsigned char* out, std::size_t outSize);
+
+  // The price of a new challenge for `client` (empty: counted for the process only): `cost`
+  // doubled per step the client's and the process's counts earn, at most `maxCost`, never below
+  // `cost`. Counts the challenge.
+  HRESULT PriceChallenge(const std::string& client, std::int64_t cost, std::int64_t maxCost, std::int64_t now,
+                         std::int64_t& price);
+
+  static constexpr int kOutcomeSlots = 16;
+  void CountOutcome(int outcome) noexcept {
+    if (outcome >= 0 && outcome < kOutcomeSlots) ++outcomes_[outcome];
+  }
+  struct Counters {
+    std::uint64_t challenges, derivations, outcomes[kOutcomeSlots];
+    std::size_t clients;
+    int level;                       // the process's flood level now
+    std::int64_t highestCost;        // the highest price asked in the last minute
+  };
+  Counters Read(std::int64_t now);
 
   std::uint64_t Derivations() const noexcept { return derivations_.load(); }
   std::size_t Verified(std::int64_t now);        // entries in the replay set after pruning
@@ -93,6 +113,14 @@ class WorkLedger {
   unsigned running_ = 0, limit_;
   Derive derive_;
   std::atomic<std::uint64_t> derivations_{0};
+  std::atomic<std::uint64_t> outcomes_[kOutcomeSlots] = {};
+  // Under mutex_:
+  ClientCounts clients_{kClientCapacity};
+  DecayingCount process_;
+  std::uint64_t challenges_ = 0;
+  struct SecondHigh {
+    std::int64_t second = -1, cost = 0;
+  } highs_[60];  // the highest price asked in each of the last 60 seconds
 };
 
 // The process's own ledger, which every object uses unless a test gives it another.

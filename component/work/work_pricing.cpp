@@ -1,0 +1,179 @@
+#include "component/work/work_pricing.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+
+namespace vexorin {
+
+double DecayingCount::At(std::int64_t now) const {
+  const double elapsed = static_cast<double>(std::max<std::int64_t>(0, now - last));
+  return value * std::exp2(-elapsed / kPriceHalfLife);
+}
+
+double DecayingCount::Add(std::int64_t now) {
+  value = At(now) + 1;
+  last = std::max(last, now);
+  return value;
+}
+
+int StepsAbove(double count, double free) {
+  if (!(count > free)) return 0;
+  return static_cast<int>(std::ceil(std::log2(count / free)));
+}
+
+namespace {
+
+// The 8 groups of an IPv6 address in text (with "::", an IPv4 tail, a zone), or false.
+bool Ipv6Groups(std::string text, std::uint16_t groups[8]) {
+  const std::size_t zone = text.find('%');
+  if (zone != std::string::npos) text.resize(zone);
+  std::vector<std::uint16_t> head, tail;
+  bool gap = false;
+  std::vector<std::uint16_t>* side = &head;
+  std::size_t i = 0;
+  if (text.compare(0, 2, "::") == 0) {
+    gap = true;
+    side = &tail;
+    i = 2;
+  }
+  while (i < text.size()) {
+    std::size_t end = text.find(':', i);
+    if (end == std::string::npos) end = text.size();
+    const std::string part = text.substr(i, end - i);
+    if (part.find('.') != std::string::npos && end == text.size()) {  // an IPv4 tail: two groups
+      unsigned a, b, c, d;
+      char extra;
+      if (std::sscanf(part.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &extra) != 4 || a > 255 || b > 255 ||
+          c > 255 || d > 255) {
+        return false;
+      }
+      side->push_back(static_cast<std::uint16_t>(a << 8 | b));
+      side->push_back(static_cast<std::uint16_t>(c << 8 | d));
+    } else {
+      if (part.empty() || part.size() > 4) return false;
+      unsigned value = 0;
+      for (const char c : part) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+        value = value * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (std::tolower(c) - 'a' + 10));
+      }
+      side->push_back(static_cast<std::uint16_t>(value));
+    }
+    i = end;
+    if (i < text.size()) {  // at a ':'
+      if (text.compare(i, 2, "::") == 0) {
+        if (gap) return false;
+        gap = true;
+        side = &tail;
+        i += 2;
+      } else {
+        ++i;
+        if (i == text.size()) return false;
+      }
+    }
+  }
+  const std::size_t total = head.size() + tail.size();
+  if (gap ? total > 7 : total != 8) return false;
+  std::fill(groups, groups + 8, 0);
+  std::copy(head.begin(), head.end(), groups);
+  std::copy(tail.begin(), tail.end(), groups + 8 - tail.size());
+  return true;
+}
+
+}  // namespace
+
+std::string ClientGroup(const std::string& client) {
+  std::uint16_t groups[8];
+  if (client.find(':') != std::string::npos && Ipv6Groups(client, groups)) {
+    char text[48];
+    if (groups[0] == 0 && groups[1] == 0 && groups[2] == 0 && groups[3] == 0 && groups[4] == 0 && groups[5] == 0xFFFF) {
+      // An IPv4 address seen through an IPv6 socket is the IPv4 client.
+      std::snprintf(text, sizeof text, "%u.%u.%u.%u", groups[6] >> 8, groups[6] & 255u, groups[7] >> 8, groups[7] & 255u);
+      return text;
+    }
+    std::snprintf(text, sizeof text, "%x:%x:%x:%x::/64", groups[0], groups[1], groups[2], groups[3]);
+    return text;
+  }
+  std::string lower = client;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+std::size_t ClientCounts::Find(std::uint64_t key) const {
+  if (index_.empty()) return 0;
+  const std::size_t mask = index_.size() - 1;
+  for (std::size_t slot = Home(key);; slot = (slot + 1) & mask) {
+    if (index_[slot] == 0) return index_.size();
+    if (entries_[index_[slot] - 1].key == key) return slot;
+  }
+}
+
+void ClientCounts::Index(std::uint32_t position) {
+  const std::size_t mask = index_.size() - 1;
+  std::size_t slot = Home(entries_[position - 1].key);
+  while (index_[slot] != 0) slot = (slot + 1) & mask;
+  index_[slot] = position;
+}
+
+void ClientCounts::Unindex(std::size_t hole) {
+  const std::size_t mask = index_.size() - 1;
+  for (std::size_t next = (hole + 1) & mask; index_[next] != 0; next = (next + 1) & mask) {
+    const std::size_t home = Home(entries_[index_[next] - 1].key);
+    const bool stays = hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
+    if (!stays) {
+      index_[hole] = index_[next];
+      hole = next;
+    }
+  }
+  index_[hole] = 0;
+}
+
+void ClientCounts::Unlink(std::uint32_t position) {
+  Entry& e = entries_[position - 1];
+  if (e.newer != 0) entries_[e.newer - 1].older = e.older; else newest_ = e.older;
+  if (e.older != 0) entries_[e.older - 1].newer = e.newer; else oldest_ = e.newer;
+  e.newer = e.older = 0;
+}
+
+void ClientCounts::PushNewest(std::uint32_t position) {
+  Entry& e = entries_[position - 1];
+  e.newer = 0;
+  e.older = newest_;
+  if (newest_ != 0) entries_[newest_ - 1].newer = position; else oldest_ = position;
+  newest_ = position;
+}
+
+void ClientCounts::Grow() {
+  const std::size_t size = std::min(capacity_, entries_.empty() ? std::size_t{1024} : entries_.size() * 2);
+  entries_.reserve(size);  // positions stay; only the index is rebuilt
+  std::size_t indexSize = 1;
+  while (indexSize < size * 2) indexSize *= 2;
+  index_.assign(indexSize, 0);
+  for (std::uint32_t p = 1; p <= entries_.size(); ++p) Index(p);
+}
+
+double ClientCounts::Add(std::uint64_t key, std::int64_t now) {
+  std::size_t slot = Find(key);
+  std::uint32_t position;
+  if (!index_.empty() && slot != index_.size()) {
+    position = index_[slot];
+    Unlink(position);
+  } else if (size_ < capacity_) {
+    if (entries_.size() == entries_.capacity()) Grow();
+    entries_.push_back(Entry{key, DecayingCount{}, 0, 0});
+    position = static_cast<std::uint32_t>(entries_.size());
+    ++size_;
+    Index(position);
+  } else {
+    position = oldest_;  // forgotten: its price falls back to the base
+    Unlink(position);
+    Unindex(Find(entries_[position - 1].key));
+    entries_[position - 1] = Entry{key, DecayingCount{}, 0, 0};
+    Index(position);
+  }
+  PushNewest(position);
+  return entries_[position - 1].count.Add(now);
+}
+
+}  // namespace vexorin

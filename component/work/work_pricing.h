@@ -1,0 +1,66 @@
+// The price of a challenge: the object's Cost for a person, doubled in steps for a client that
+// keeps asking and, in a few levels, for everyone while the whole process is flooded; both fall
+// back as the asking stops. Counts decay with a half-life, so no window edge can be timed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vexorin {
+
+constexpr double kPriceHalfLife = 60;           // seconds, for a client's count and the process's
+constexpr double kClientFreeCount = 8;          // a client's decayed count before its price rises
+constexpr double kProcessNormalCount = 866;     // about 600 challenges a minute, sustained
+constexpr int kMaxProcessLevel = 3;             // the flood's price for everyone: at most 8 times
+constexpr std::size_t kClientCapacity = 65536;  // clients tracked; the least recently seen go first
+
+// A decaying count: each event adds one, and the total halves every kPriceHalfLife seconds.
+struct DecayingCount {
+  double value = 0;
+  std::int64_t last = 0;
+  double Add(std::int64_t now);
+  double At(std::int64_t now) const;
+};
+
+// The doublings a decayed count earns above `free`: 0 up to it, 1 up to twice it, 2 up to four times.
+int StepsAbove(double count, double free);
+
+// A client as the price counts it: an IPv6 address by its /64 (one customer's network), an IPv4
+// address whole, anything else as given. Letter case and a zone index do not make a new client.
+std::string ClientGroup(const std::string& client);
+
+// Decaying counts of clients by key, at most `capacity`; a new client beyond it takes the place of
+// the least recently seen, whose price so falls back to the base (never toward a lockout). Not
+// locked: the ledger locks. About 40 bytes a client.
+class ClientCounts {
+ public:
+  explicit ClientCounts(std::size_t capacity) : capacity_(capacity < 1 ? 1 : capacity) {}
+  double Add(std::uint64_t key, std::int64_t now);  // the count after this challenge
+  std::size_t Size() const { return size_; }
+  std::size_t MemoryBytes() const {
+    return entries_.capacity() * sizeof(Entry) + index_.capacity() * sizeof(std::uint32_t);
+  }
+
+ private:
+  struct Entry {
+    std::uint64_t key;
+    DecayingCount count;
+    std::uint32_t newer, older;  // positions + 1 in the recency list, 0 for none
+  };
+  std::size_t Home(std::uint64_t key) const { return static_cast<std::size_t>(key) & (index_.size() - 1); }
+  std::size_t Find(std::uint64_t key) const;  // index slot, or index_.size()
+  void Unlink(std::uint32_t position);
+  void PushNewest(std::uint32_t position);
+  void Unindex(std::size_t slot);
+  void Index(std::uint32_t position);
+  void Grow();
+  std::size_t capacity_;
+  std::vector<Entry> entries_;
+  std::vector<std::uint32_t> index_;  // position + 1, 0 free; linear probing, >= 2 x entries
+  std::size_t size_ = 0;
+  std::uint32_t newest_ = 0, oldest_ = 0;
+};
+
+}  // namespace vexorin

@@ -109,6 +109,29 @@ TEST_F(WorkComTest, CreatedByProgIdsEveryMemberByName) {
   EXPECT_EQ(Call(d, L"Secret", DISPATCH_PROPERTYPUT, {Text(L"")}, nullptr), E_INVALIDARG);
   EXPECT_EQ(Call(d, L"Secret", DISPATCH_PROPERTYPUT, {Text(L"by name")}, nullptr), S_OK);
   EXPECT_NE(Call(d, L"Secret", DISPATCH_PROPERTYGET, {}, &result), S_OK);  // put-only
+  ASSERT_EQ(Call(d, L"MaxCost", DISPATCH_PROPERTYGET, {}, &result), S_OK);
+  EXPECT_EQ(result.lVal, vexorin::kDefaultWorkMaxCost);
+  EXPECT_EQ(Call(d, L"MaxCost", DISPATCH_PROPERTYPUT, {Long(99)}, nullptr), E_INVALIDARG);
+  EXPECT_EQ(Call(d, L"MaxCost", DISPATCH_PROPERTYPUT, {Long(vexorin::kMinWorkCost * 4)}, nullptr), S_OK);
+  EXPECT_NE(Call(d, L"Statistics", DISPATCH_PROPERTYPUT, {Text(L"{}")}, nullptr), S_OK);  // get-only
+  ASSERT_EQ(Call(d, L"Statistics", DISPATCH_PROPERTYGET, {}, &result), S_OK);
+  ASSERT_EQ(result.vt, VT_BSTR);
+  const auto before = nlohmann::json::parse(Utf8(result.bstrVal));
+  VariantClear(&result);
+  // A client that keeps asking pays more, to MaxCost; the counters see each challenge.
+  std::vector<long long> costs;
+  for (int i = 0; i < 40; ++i) {
+    ASSERT_EQ(Call(d, L"CreateChallenge", DISPATCH_METHOD, {Text(L"s"), Text(L"2001:db8:1:2::7")}, &result), S_OK);
+    costs.push_back(nlohmann::json::parse(Utf8(result.bstrVal)).at("parameters").at("cost").get<long long>());
+    VariantClear(&result);
+  }
+  EXPECT_EQ(costs.front(), vexorin::kMinWorkCost);
+  EXPECT_EQ(costs.back(), vexorin::kMinWorkCost * 4);
+  ASSERT_EQ(Call(d, L"Statistics", DISPATCH_PROPERTYGET, {}, &result), S_OK);
+  const auto after = nlohmann::json::parse(Utf8(result.bstrVal));
+  VariantClear(&result);
+  EXPECT_EQ(after.at("challenges").get<long long>() - before.at("challenges").get<long long>(), 40);
+  EXPECT_GE(after.at("highestCostLastMinute").get<long long>(), vexorin::kMinWorkCost * 4);
 
   // The binding is optional: a script may leave it out.
   ASSERT_EQ(Call(d, L"CreateChallenge", DISPATCH_METHOD, {}, &result), S_OK);
@@ -215,6 +238,17 @@ TEST_F(WorkComTest, HostileTextsFailuresAndOutParameters) {
       {"Cost 0", [&] { return w->put_Cost(0); }, E_INVALIDARG},
       {"Expires 9", [&] { return w->put_Expires(9); }, E_INVALIDARG},
       {"Reason null", [&] { return w->get_Reason(nullptr); }, E_POINTER},
+      {"a lone surrogate client", [&] { BSTR c = nullptr; return w->CreateChallenge(nullptr, lone, &c); }, E_INVALIDARG},
+      {"a client too long",
+       [&] {
+         BSTR c = nullptr, client = SysAllocStringLen(std::wstring(257, L'1').c_str(), 257);
+         const HRESULT hr = w->CreateChallenge(nullptr, client, &c);
+         SysFreeString(client);
+         return hr;
+       },
+       E_INVALIDARG},
+      {"MaxCost 0", [&] { return w->put_MaxCost(0); }, E_INVALIDARG},
+      {"Statistics null", [&] { return w->get_Statistics(nullptr); }, E_POINTER},
   };
   for (const auto& c : failures) {
     SCOPED_TRACE(c.member);

@@ -10,6 +10,7 @@
 
 #include "component/work.h"
 #include "platform/crypto.h"
+#include "platform/text.h"
 #include "test_support.h"
 #include "work_support.h"
 
@@ -114,7 +115,7 @@ TEST(WorkJson, CanonicalTextIsJavaScripts) {
 // The challenge's text as UTF-8 whatever the code page (Narrow goes through it).
 std::string Utf8(BSTR text) {
   std::string out;
-  EXPECT_TRUE(vexorin::Utf8FromUtf16(text, SysStringLen(text), out));
+  EXPECT_TRUE(platform::Utf8FromUtf16(text, SysStringLen(text), out));
   return out;
 }
 

@@ -29,7 +29,9 @@ int SpeakNumber(const Options& o) {
   platform::unique_bstr text(platform::MakeBstrNothrow(digits.c_str()));
   if (text.get() == nullptr && !digits.empty()) return Failed("converting the number", E_OUTOFMEMORY);
   HRESULT hr = audio.put_Number(text.get());
-  if (FAILED(hr)) return Failed("setting the number '" + digits + "'", hr, "the sound speaks 1 to 9 digits and nothing else");
+  if (FAILED(hr)) {
+    return Failed("setting the number '" + digits + "'", hr, "the sound speaks 1 to 9 digits and nothing else");
+  }
   if (o.hasNoiseLevel) audio.put_Noise(static_cast<LONG>(o.noiseLevel));
 
   const bool toStdout = std::strcmp(o.output, "-") == 0;

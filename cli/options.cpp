@@ -174,7 +174,9 @@ int Apply(const Spec& spec, const char* v, Options& o) {
       o.payload = v;
       break;
     case Id::kCost:
-      if (!ParseNumber(v, vexorin::kMinWorkCost, vexorin::kMaxWorkCost, o.cost)) return UsageError("cost must be 100..1000000");
+      if (!ParseNumber(v, vexorin::kMinWorkCost, vexorin::kMaxWorkCost, o.cost)) {
+        return UsageError("cost must be 100..1000000");
+      }
       break;
     case Id::kExpires:
       if (!ParseNumber(v, vexorin::kMinWorkExpires, vexorin::kMaxWorkExpires, o.expires)) {

@@ -6,11 +6,11 @@
 namespace cli {
 
 namespace {
-std::FILE* Handle(Stream stream) { return stream == Stream::kOut ? stdout : stderr; }
+std::FILE* FileOf(Stream stream) { return stream == Stream::kOut ? stdout : stderr; }
 }  // namespace
 
 bool Print(Stream stream, const std::string& text) {
-  std::FILE* f = Handle(stream);
+  std::FILE* f = FileOf(stream);
   const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
   return std::fflush(f) == 0 && written;
 }

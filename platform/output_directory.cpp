@@ -18,8 +18,8 @@ bool OutputDirectoryExists(const OLECHAR* name) {
   std::wstring directory(name, length);
   const std::size_t last = directory.find_last_of(L"\\/");
   if (last == std::wstring::npos) return true;  // the current directory
-  // "\x.jpg" and "C:\x.jpg" are in a root, which keeps its separator ("C:" alone is a directory
-  // of the drive's own).
+  // "\x.jpg" and "C:\x.jpg" are in a root, which keeps its separator: "C:" alone would name
+  // the drive's current directory.
   directory.resize(last == 0 || directory[last - 1] == L':' ? last + 1 : last);
   const DWORD attributes = GetFileAttributesW(directory.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;

@@ -18,7 +18,7 @@ void IntoArray(const std::vector<unsigned char>& wav) {
   bound.cElements = static_cast<ULONG>(wav.size());
   bound.lLbound = 0;
   platform::unique_safearray array(SafeArrayCreate(VT_UI1, 1, &bound));
-  const platform::safearray_access access(array.get());
+  const platform::safearray_access<BYTE> access(array.get());
   std::memcpy(access.data(), wav.data(), wav.size());
   benchmark::DoNotOptimize(access.data());
 }

@@ -14,6 +14,7 @@
 #include "platform/crypto.h"
 #include "tests/work_support.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 #include "vexorin_h.h"
 
 namespace {
@@ -97,7 +98,7 @@ void WorkCalls() {
     BSTR challenge = nullptr;
     w->CreateChallenge(binding, nullptr, &challenge);
     std::string text;
-    vexorin::Utf8FromUtf16(challenge, SysStringLen(challenge), text);
+    platform::Utf8FromUtf16(challenge, SysStringLen(challenge), text);
     SysFreeString(challenge);
     const std::string payload = testing_support::PayloadOf(testing_support::Solve(text));
     payloads.push_back(SysAllocString(std::wstring(payload.begin(), payload.end()).c_str()));

@@ -153,11 +153,11 @@ class RatioReporter : public bench_support::TimesReporter {
       std::printf("%-10s %-28s %12.1f %10.3f\n", sizes[s], "SaveToFile to new file",
                   t("BM_SaveToFile"), t("BM_SaveToFile") / ownFile);
     }
-    Peer();
+    ReportPeerMedian();
   }
 
   // The peer, built beside this program when libgd is there, run now: its median against ours.
-  void Peer() {
+  void ReportPeerMedian() {
 #ifdef VEXORIN_PEER
     // Its sample picture goes to the temporary directory, not into whatever directory we run in.
     const std::string command = "OUTDIR='" + bench_support::TempDir() + "' " VEXORIN_PEER " string 20000 5";

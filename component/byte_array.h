@@ -24,9 +24,9 @@ HRESULT MakeByteArray(std::size_t size, Fill&& fill, platform::unique_safearray&
   platform::unique_safearray made(SafeArrayCreate(VT_UI1, 1, &bound));
   if (!made) return E_OUTOFMEMORY;
   {
-    const platform::safearray_access access(made.get());
+    const platform::safearray_access<BYTE> access(made.get());
     if (FAILED(access.result())) return access.result();
-    const HRESULT filled = fill(static_cast<BYTE*>(access.data()));
+    const HRESULT filled = fill(access.data());
     if (FAILED(filled)) return filled;
   }
   array = std::move(made);

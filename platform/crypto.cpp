@@ -1,7 +1,7 @@
 #include "platform/crypto.h"
 
 #include <climits>
-#include <new>
+#include <cstdlib>
 
 #ifdef _WIN32
 #include <bcrypt.h>
@@ -12,6 +12,8 @@
 #include <openssl/hmac.h>
 #endif
 
+#include "platform/owner.h"
+
 namespace platform {
 
 namespace {
@@ -21,24 +23,18 @@ bool IsBase64Letter(char c) {
 }
 
 #ifdef _WIN32
-// An HMAC-SHA-256 provider for one call: handles opened once and kept would outlive the DLL.
-class HmacProvider {
- public:
-  HmacProvider() noexcept {
-    status_ = BCryptOpenAlgorithmProvider(&handle_, BCRYPT_SHA256_ALGORITHM, nullptr, BCRYPT_ALG_HANDLE_HMAC_FLAG);
-  }
-  ~HmacProvider() {
-    if (status_ >= 0) BCryptCloseAlgorithmProvider(handle_, 0);
-  }
-  HmacProvider(const HmacProvider&) = delete;
-  HmacProvider& operator=(const HmacProvider&) = delete;
-  NTSTATUS status() const noexcept { return status_; }
-  BCRYPT_ALG_HANDLE get() const noexcept { return handle_; }
+void CloseAlgorithm(BCRYPT_ALG_HANDLE algorithm) noexcept { BCryptCloseAlgorithmProvider(algorithm, 0); }
+void DestroyHash(BCRYPT_HASH_HANDLE hash) noexcept { BCryptDestroyHash(hash); }
+using unique_algorithm = unique_any<BCRYPT_ALG_HANDLE, &CloseAlgorithm>;
+using unique_hash = unique_any<BCRYPT_HASH_HANDLE, &DestroyHash>;
 
- private:
-  BCRYPT_ALG_HANDLE handle_ = nullptr;
-  NTSTATUS status_;
-};
+// An HMAC-SHA-256 provider for one call: handles opened once and kept would outlive the DLL.
+NTSTATUS OpenHmacProvider(unique_algorithm& provider) noexcept {
+  const NTSTATUS status = BCryptOpenAlgorithmProvider(provider.put(), BCRYPT_SHA256_ALGORITHM, nullptr,
+                                                      BCRYPT_ALG_HANDLE_HMAC_FLAG);
+  if (status < 0) provider.release();  // nothing was opened
+  return status;
+}
 
 using DeriveKeyPbkdf2 = NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE, PUCHAR, ULONG, PUCHAR, ULONG, ULONGLONG, PUCHAR,
                                           ULONG, ULONG);
@@ -50,24 +46,25 @@ HRESULT HmacSha256(const void* key, std::size_t keySize, const void* data, std::
                    unsigned char* out) noexcept {
   if (keySize > ULONG_MAX / 2 || dataSize > ULONG_MAX / 2) return E_INVALIDARG;
 #ifdef _WIN32
-  const HmacProvider provider;
-  if (provider.status() < 0) return HRESULT_FROM_NT(provider.status());
-  // Vista wants the hash object's memory from the caller.
-  ULONG objectSize = 0, got = 0;
-  NTSTATUS status = BCryptGetProperty(provider.get(), BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectSize),
-                                      sizeof objectSize, &got, 0);
+  unique_algorithm provider;
+  NTSTATUS status = OpenHmacProvider(provider);
   if (status < 0) return HRESULT_FROM_NT(status);
-  unsigned char* object = new (std::nothrow) unsigned char[objectSize];
-  if (object == nullptr) return E_OUTOFMEMORY;
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  status = BCryptCreateHash(provider.get(), &hash, object, objectSize,
+  // Vista wants the hash object's memory from the caller; declared before the hash, it goes after it.
+  ULONG objectSize = 0, got = 0;
+  status = BCryptGetProperty(provider.get(), BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectSize),
+                             sizeof objectSize, &got, 0);
+  if (status < 0) return HRESULT_FROM_NT(status);
+  const unique_malloc<unsigned char> object(static_cast<unsigned char*>(std::malloc(objectSize > 0 ? objectSize : 1)));
+  if (!object) return E_OUTOFMEMORY;
+  unique_hash hash;
+  status = BCryptCreateHash(provider.get(), hash.put(), object.get(), objectSize,
                             static_cast<PUCHAR>(const_cast<void*>(key)), static_cast<ULONG>(keySize), 0);
-  if (status >= 0) {
-    status = BCryptHashData(hash, static_cast<PUCHAR>(const_cast<void*>(data)), static_cast<ULONG>(dataSize), 0);
-    if (status >= 0) status = BCryptFinishHash(hash, out, static_cast<ULONG>(kSha256Bytes), 0);
-    BCryptDestroyHash(hash);
+  if (status < 0) {
+    hash.release();  // nothing was made
+    return HRESULT_FROM_NT(status);
   }
-  delete[] object;
+  status = BCryptHashData(hash.get(), static_cast<PUCHAR>(const_cast<void*>(data)), static_cast<ULONG>(dataSize), 0);
+  if (status >= 0) status = BCryptFinishHash(hash.get(), out, static_cast<ULONG>(kSha256Bytes), 0);
   return status < 0 ? HRESULT_FROM_NT(status) : S_OK;
 #else
   unsigned int size = 0;
@@ -90,9 +87,10 @@ HRESULT Pbkdf2Sha256(const void* password, std::size_t passwordSize, const void*
   static const auto derive = reinterpret_cast<DeriveKeyPbkdf2>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("bcrypt.dll"), "BCryptDeriveKeyPBKDF2")));
   if (derive == nullptr) return E_NOTIMPL;
-  const HmacProvider provider;
-  if (provider.status() < 0) return HRESULT_FROM_NT(provider.status());
-  const NTSTATUS status = derive(provider.get(), static_cast<PUCHAR>(const_cast<void*>(password)),
+  unique_algorithm provider;
+  NTSTATUS status = OpenHmacProvider(provider);
+  if (status < 0) return HRESULT_FROM_NT(status);
+  status = derive(provider.get(), static_cast<PUCHAR>(const_cast<void*>(password)),
                                  static_cast<ULONG>(passwordSize), static_cast<PUCHAR>(const_cast<void*>(salt)),
                                  static_cast<ULONG>(saltSize), iterations, out, static_cast<ULONG>(outSize), 0);
   return status < 0 ? HRESULT_FROM_NT(status) : S_OK;
@@ -149,27 +147,6 @@ bool Base64Decode(const char* text, std::size_t size, std::vector<unsigned char>
 #endif
   out.resize(decoded);
   return true;
-}
-
-std::string Base64Encode(const void* data, std::size_t size) {
-  if (size == 0) return std::string();
-  if (size > ULONG_MAX / 4) throw std::bad_alloc();
-#ifdef _WIN32
-  DWORD length = 0;
-  const auto* bytes = static_cast<const BYTE*>(data);
-  const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
-  if (!CryptBinaryToStringA(bytes, static_cast<DWORD>(size), flags, nullptr, &length)) throw std::bad_alloc();
-  std::string text(length, '\0');
-  if (!CryptBinaryToStringA(bytes, static_cast<DWORD>(size), flags, &text[0], &length)) throw std::bad_alloc();
-  text.resize(length);
-  return text;
-#else
-  std::string text((size + 2) / 3 * 4 + 1, '\0');
-  const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&text[0]),
-                                     static_cast<const unsigned char*>(data), static_cast<int>(size));
-  text.resize(static_cast<std::size_t>(length));
-  return text;
-#endif
 }
 
 }  // namespace platform

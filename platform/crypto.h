@@ -1,5 +1,5 @@
 // The platform's cryptography, and nothing of our own: SHA-256 HMAC and PBKDF2-HMAC-SHA-256 from
-// bcrypt.dll on Windows and OpenSSL's libcrypto elsewhere, base64 from crypt32.dll or libcrypto,
+// bcrypt.dll on Windows and OpenSSL's libcrypto elsewhere, base64 decoding from crypt32.dll or libcrypto,
 // and a compare whose time depends on the length only.
 #pragma once
 
@@ -27,10 +27,9 @@ HRESULT Pbkdf2Sha256(const void* password, std::size_t passwordSize, const void*
 // Equal bytes, in a time that depends on `size` only.
 bool ConstantTimeEqual(const void* a, const void* b, std::size_t size) noexcept;
 
-// Standard base64 with padding. Decode refuses anything but the alphabet, a length that is a
+// Standard base64 with padding, decoded. Refuses anything but the alphabet, a length that is a
 // multiple of four and at most two '=' at the end (the libraries themselves skip whitespace and
-// headers, which a strict check before them keeps out). Throw std::bad_alloc when memory runs out.
+// headers, which a strict check before them keeps out). Throws std::bad_alloc when memory runs out.
 bool Base64Decode(const char* text, std::size_t size, std::vector<unsigned char>& out);
-std::string Base64Encode(const void* data, std::size_t size);
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 
 #include "platform/file_calls.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 
 namespace platform {
 
@@ -24,19 +25,13 @@ bool SameAsciiText(const OLECHAR* text, UINT length, const char* word) {
   return i == length && word[i] == 0;
 }
 
-// Text that is not well-formed UTF-16 has no UTF-8 form, and no sensible name on Windows either.
+// A NUL cuts the name short; text that is not well-formed UTF-16 has no UTF-8 form, and no
+// sensible name on Windows either.
 bool IsWellFormed(const OLECHAR* name, UINT length) {
   for (UINT i = 0; i < length; ++i) {
-    const OLECHAR u = name[i];
-    if (u == 0) return false;
-    if (u >= 0xD800 && u < 0xDC00) {  // a high surrogate needs a low one next
-      if (i + 1 == length || name[i + 1] < 0xDC00 || name[i + 1] >= 0xE000) return false;
-      ++i;
-    } else if (u >= 0xDC00 && u < 0xE000) {
-      return false;
-    }
+    if (name[i] == 0) return false;
   }
-  return true;
+  return IsWellFormedUtf16(name, length);
 }
 
 // A name Windows opens as a device in any directory: "NUL", "nul.jpg", "COM1 .wav"; the part

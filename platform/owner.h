@@ -3,6 +3,7 @@
 // Out-parameter rule: put() empties the owner before its address is handed out.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -80,22 +81,40 @@ class unique_variant {
   VARIANT value_;
 };
 
-// SafeArrayAccessData and SafeArrayUnaccessData, paired by scope.
+// SafeArrayAccessData and SafeArrayUnaccessData, paired by scope, over a one-dimensional array of
+// T: data() and size() hold while the scope lasts. E_INVALIDARG for an array of another shape.
+template <typename T>
 class safearray_access {
  public:
-  explicit safearray_access(SAFEARRAY* array) noexcept
-      : array_(array), result_(array != nullptr ? SafeArrayAccessData(array, &data_) : E_POINTER) {}
+  explicit safearray_access(SAFEARRAY* array) noexcept : array_(array) {
+    if (array == nullptr) {
+      result_ = E_POINTER;
+    } else if (array->cDims != 1 || array->cbElements != sizeof(T)) {
+      result_ = E_INVALIDARG;
+    } else {
+      void* data = nullptr;
+      result_ = SafeArrayAccessData(array, &data);
+      if (SUCCEEDED(result_)) {
+        data_ = static_cast<T*>(data);
+        size_ = array->rgsabound[0].cElements;
+      }
+    }
+  }
   safearray_access(const safearray_access&) = delete;
   safearray_access& operator=(const safearray_access&) = delete;
   ~safearray_access() {
     if (SUCCEEDED(result_)) SafeArrayUnaccessData(array_);
   }
   HRESULT result() const noexcept { return result_; }
-  void* data() const noexcept { return SUCCEEDED(result_) ? data_ : nullptr; }
+  T* data() const noexcept { return data_; }
+  std::size_t size() const noexcept { return size_; }
+  T* begin() const noexcept { return data_; }
+  T* end() const noexcept { return data_ + size_; }
 
  private:
   SAFEARRAY* array_;
-  void* data_ = nullptr;
+  T* data_ = nullptr;
+  std::size_t size_ = 0;
   HRESULT result_;
 };
 

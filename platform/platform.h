@@ -156,6 +156,9 @@ HRESULT OpenOutputFile(const OLECHAR* name, int* handle);
 // OpenOutputFile, then all `size` bytes, then the close: OpenOutputFile's refusals, or E_FAIL when a
 // write or the close fails (the file then holds what was written).
 HRESULT WriteNewFile(const OLECHAR* name, const void* data, std::size_t size);
+// Whether the directory a file of this name would be made in exists (true for a bare name: the
+// current directory), for a message that says why the file could not be made.
+bool OutputDirectoryExists(const OLECHAR* name);
 // Bytes written to `stream` pass unchanged (Windows' text mode would turn \n into \r\n).
 void SetBinaryMode(std::FILE* stream);
 

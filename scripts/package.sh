@@ -28,8 +28,12 @@ mkdir -p "$stage/x86" "$stage/x64" "$stage/examples" "$stage/docs"
 i686-w64-mingw32-strip -o "$stage/x86/vexorin.dll" "$win32/com/vexorin.dll"
 x86_64-w64-mingw32-strip -o "$stage/x64/vexorin.dll" "$win64/com/vexorin.dll"
 crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
-crlf "$root/scripts/release/install.cmd" "$stage/install.cmd"
-crlf "$root/scripts/release/uninstall.cmd" "$stage/uninstall.cmd"
+# Each script with the labels both share (common.cmd) after it, so that each stands alone.
+for script in install.cmd uninstall.cmd; do
+  { cat "$root/scripts/release/$script"; echo; cat "$root/scripts/release/common.cmd"; } >"$stage/$script.tmp"
+  crlf "$stage/$script.tmp" "$stage/$script"
+  rm "$stage/$script.tmp"
+done
 crlf "$root/README.md" "$stage/README.md"
 for file in "$root"/examples/*; do crlf "$file" "$stage/examples/$(basename "$file")"; done
 cp "$root"/docs/*.jpg "$stage/docs/"

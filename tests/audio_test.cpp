@@ -32,9 +32,8 @@ std::uint16_t U16(const std::vector<unsigned char>& b, std::size_t at) {
 std::vector<unsigned char> Bytes(const VARIANT& v) {
   EXPECT_EQ(v.vt, VT_ARRAY | VT_UI1);
   if (v.vt != (VT_ARRAY | VT_UI1)) return {};
-  const platform::safearray_access access(v.parray);
-  const auto* data = static_cast<const unsigned char*>(access.data());
-  return std::vector<unsigned char>(data, data + v.parray->rgsabound[0].cElements);
+  const platform::safearray_access<const unsigned char> access(v.parray);
+  return std::vector<unsigned char>(access.begin(), access.end());
 }
 
 std::vector<std::int16_t> Samples(const std::vector<unsigned char>& wav) {

@@ -44,7 +44,13 @@ check "refused number fails with its HRESULT" test "$(status_of -n abc)" = 1
 check "the message carries E_INVALIDARG" grep -q "0x80070057" err.txt
 check "unwritable output fails" test "$(status_of -o "$work/no/such/dir/x.jpg")" = 1
 check "the message carries E_FAIL" grep -q "0x80004005" err.txt
+check "  ... and says why in words" grep -q "directory does not exist" err.txt
 check "nothing printed on failure" test ! -s out.txt
+check "a picture too large fails" test "$(status_of -H 99999999 -o big.jpg)" = 1
+check "  ... and says so" grep -q "picture is too large" err.txt
+check "  ... printing nothing and writing no file" bash -c "test ! -s out.txt && test ! -e big.jpg"
+check "a negative number fails" test "$(status_of -n -5 -o neg.jpg)" = 1
+check "  ... in words" grep -q "negative number" err.txt
 if [ ${#runner[@]} -eq 0 ]; then  # bytes that are no UTF-8 would name another file
   check "a file name that is no text fails" test "$(status_of -o "$(printf 'odd\377name.jpg')")" = 1
   check "and writes no file" test -z "$(ls | grep 'name.jpg')"
@@ -55,6 +61,34 @@ run --seed 77 -d 7 -o - >stdout.jpg 2>stderr.txt
 check "-o - sends the same JPEG bytes to standard output" cmp -s file.jpg stdout.jpg
 check "-o - sends the number to standard error" cmp -s <(tr -d '\r' < file.txt) <(tr -d '\r' < stderr.txt)
 check "-o - leaves no file named -" test ! -e ./-
+
+# One rule for every option's value: "--name value" and "--name=value" mean the same.
+run --seed=31 --digits=5 --height=41 --noise --format=pgm --output=eq.pgm >eq.txt 2>/dev/null
+run --seed 31 --digits 5 --height 41 --noise --format pgm --output sp.pgm >sp.txt 2>/dev/null
+check "--x=v and --x v: the same number" bash -c "test -s eq.txt && cmp -s eq.txt sp.txt"
+check "--x=v and --x v: the same picture" bash -c "test -s eq.pgm && cmp -s eq.pgm sp.pgm"
+run --audio --seed=6 --noise-level=0 -o=eq.wav >/dev/null 2>&1
+check "a short option takes no '='" test ! -e eq.wav
+check "a flag takes no value" test "$(status_of --noise=1)" = 2
+check "  ... and the message says so" grep -q "takes no value" err.txt
+check "a value missing at the end is a usage error" test "$(status_of -H)" = 2
+check "--challenge with --x=v values" test "$(status_of --challenge --cost=150 --expires=60 --bind=s1 --secret=k1)" = 0
+check "  ... uses them" grep -q '"cost":150' out.txt
+check "--challenge with --x v values, the same way" test "$(status_of --challenge --cost 150 --expires 60 --bind s1 --secret k1)" = 0
+check "  ... uses them" grep -q '"cost":150' out.txt
+check "--verify=P reads the payload" test "$(status_of --verify=bm90IGpzb24= --secret=k1)" = 1
+check "  ... and says why it is refused" grep -qx "malformed" <(tr -d '\r' < out.txt)
+# A client that keeps asking pays more, within one process (a batch); --verify holds to its --cost.
+for i in $(seq 20); do echo "--challenge --cost 100 --max-cost 400 --client 192.0.2.7 --secret k1"; done >asks.txt
+run --batch asks.txt >asks.out 2>/dev/null
+check "a client's price rises with its asking, to --max-cost" \
+  bash -c "grep -c '\"cost\":100,' asks.out | grep -qx 8 && tail -n 1 asks.out | grep -q '\"cost\":400,'"
+cheap=$(printf '{"challenge":%s,"solution":{"counter":0,"derivedKey":"00"}}' "$(head -n 1 asks.out | tr -d '\r')" | base64 -w0)
+run --verify "$cheap" --cost 200 --secret k1 >out.txt 2>/dev/null
+check "--verify refuses a challenge made cheaper than its --cost" grep -qx "cost too low" <(tr -d '\r' < out.txt)
+check "a picture option with --challenge is a usage error" test "$(status_of --challenge -H 40)" = 2
+check "--bind without --challenge or --verify is a usage error" test "$(status_of --bind x)" = 2
+check "two modes at once are a usage error" test "$(status_of --audio --challenge)" = 2
 
 # --audio: the number spoken as a WAV file.
 check "audio writes captcha.wav" test "$(status_of --audio --seed 5)" = 0

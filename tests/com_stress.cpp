@@ -231,7 +231,7 @@ int Threads(int count, int seconds, const wchar_t* dllPath) {
 
 // Keeps a temporary file open for as much of the time as it can, so that a kill lands inside
 // GetImage: the picture is large, its file megabytes long.
-int Forever(const char* dir) {
+int KeepImageFileOpen(const char* dir) {
   _putenv_s("TMP", dir);
   CoInitialize(nullptr);
   IVexorin* v = nullptr;
@@ -264,7 +264,7 @@ int main(int argc, char** argv) {
   // A first line before the component is touched: a start that printed nothing never ran (wine.sh).
   std::printf("com_stress %s\n", mode.c_str());
   if (mode == "soak" && argc > 2) return Soak(std::atol(argv[2]));
-  if (mode == "forever" && argc > 2) return Forever(argv[2]);
+  if (mode == "forever" && argc > 2) return KeepImageFileOpen(argv[2]);
   if (mode == "threads" && argc > 3) {
     const char* path = std::getenv("VEXORIN_DLL");
     std::string narrow = path != nullptr ? path : "vexorin.dll";

@@ -40,7 +40,7 @@ std::wstring GuidText(REFGUID guid) {
   return text;
 }
 
-void Walk(HKEY parent, const std::wstring& path, REGSAM view, std::set<std::wstring>& lines) {
+void CollectKeys(HKEY parent, const std::wstring& path, REGSAM view, std::set<std::wstring>& lines) {
   HKEY key = nullptr;
   if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return;
   lines.insert(path);
@@ -60,7 +60,7 @@ void Walk(HKEY parent, const std::wstring& path, REGSAM view, std::set<std::wstr
     children.emplace_back(name, length);
   }
   RegCloseKey(key);
-  for (const auto& child : children) Walk(parent, path + L"\\" + child, view, lines);
+  for (const auto& child : children) CollectKeys(parent, path + L"\\" + child, view, lines);
 }
 
 // Every key and value of the component under HKCR, in the 64-bit and the 32-bit view.
@@ -75,14 +75,14 @@ std::set<std::wstring> Snapshot() {
   const std::pair<const wchar_t*, REGSAM> views[] = {{L"64: ", KEY_WOW64_64KEY}, {L"32: ", KEY_WOW64_32KEY}};
   for (const auto& view : views) {
     std::set<std::wstring> seen;
-    for (const auto& root : roots) Walk(HKEY_CLASSES_ROOT, root, view.second, seen);
+    for (const auto& root : roots) CollectKeys(HKEY_CLASSES_ROOT, root, view.second, seen);
     for (const auto& line : seen) lines.insert(view.first + line);
   }
   return lines;
 }
 
 // Equal, or the first differences shown.
-bool Same(const std::set<std::wstring>& before, const std::set<std::wstring>& after) {
+bool SameOrShowDifferences(const std::set<std::wstring>& before, const std::set<std::wstring>& after) {
   if (before == after) return true;
   int shown = 0;
   for (const auto& line : before) {
@@ -202,7 +202,8 @@ void Faults() {
 
   for (failWrite = 1; failWrite <= total; ++failWrite) {
     hr = Register(description);
-    Check(hr == HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED) && description.empty() && Same(before, Snapshot()),
+    Check(hr == HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED) && description.empty() &&
+              SameOrShowDifferences(before, Snapshot()),
           "write " + std::to_string(failWrite) + " of " + std::to_string(total) + " (" + failedWrite + ") fails: " +
               Hex(hr) + ", no error information, every key as it was");
   }
@@ -213,7 +214,7 @@ void Faults() {
   for (const auto& fault : libraryFaults) {
     typeLibFault = fault.first;
     hr = Register(description);
-    Check(hr == kTypeLibFailure && description.empty() && Same(before, Snapshot()),
+    Check(hr == kTypeLibFailure && description.empty() && SameOrShowDifferences(before, Snapshot()),
           std::string("the type library's registration fails ") + fault.second + ": " + Hex(hr) +
               ", every key as it was");
   }
@@ -223,7 +224,7 @@ void Faults() {
     hr = Register(description);
     std::printf("       error information: %ls\n", description.c_str());
     Check(hr == DISP_E_EXCEPTION && description.find(L"is malformed: ") != std::wstring::npos &&
-              Same(before, Snapshot()),
+              SameOrShowDifferences(before, Snapshot()),
           "script " + std::to_string(cutScript) + " of " + std::to_string(scripts) + " malformed: " + Hex(hr) +
               ", the parser's message as error information, every key as it was");
   }

@@ -11,6 +11,7 @@
 
 #include "component/work/work.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 #include "vexorin_h.h"
 #include "work_support.h"
 
@@ -21,7 +22,7 @@ using testing_support::Solve;
 
 std::string Utf8(BSTR text) {
   std::string out;
-  EXPECT_TRUE(vexorin::Utf8FromUtf16(text, SysStringLen(text), out));
+  EXPECT_TRUE(platform::Utf8FromUtf16(text, SysStringLen(text), out));
   return out;
 }
 

@@ -22,6 +22,20 @@ inline std::string HexOf(const unsigned char* bytes, std::size_t size) {
   return text;
 }
 
+// Standard base64 with padding: what a client sends (the component only decodes).
+inline std::string Base64Of(const void* data, std::size_t size) {
+  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  std::string text;
+  for (std::size_t i = 0; i < size; i += 3) {
+    const std::size_t n = size - i < 3 ? size - i : 3;
+    unsigned long group = 0;
+    for (std::size_t k = 0; k < 3; ++k) group = group << 8 | (k < n ? bytes[i + k] : 0u);
+    for (std::size_t k = 0; k < 4; ++k) text += k <= n ? alphabet[(group >> (18 - 6 * k)) & 63] : '=';
+  }
+  return text;
+}
+
 inline std::vector<unsigned char> BytesOfHex(const std::string& hex) {
   std::vector<unsigned char> bytes;
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
@@ -57,7 +71,7 @@ inline nlohmann::json Solve(const std::string& challengeJson, std::uint32_t star
 
 inline std::string PayloadOf(const nlohmann::json& payload) {
   const std::string text = payload.dump();
-  return platform::Base64Encode(text.data(), text.size());
+  return Base64Of(text.data(), text.size());
 }
 
 }  // namespace testing_support

@@ -11,10 +11,12 @@
 #include "component/work/altcha_json.h"
 #include "component/work/work.h"
 #include "platform/crypto.h"
+#include "platform/text.h"
 #include "test_support.h"
 #include "work_support.h"
 
 using nlohmann::json;
+using testing_support::Base64Of;
 using testing_support::Bstr;
 using testing_support::HexOf;
 using testing_support::Narrow;
@@ -88,7 +90,7 @@ TEST(PlatformCrypto, CompareAndBase64) {
   const char* vectors[][2] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
                               {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}};
   for (const auto& v : vectors) {
-    EXPECT_EQ(platform::Base64Encode(v[0], std::strlen(v[0])), v[1]);
+    EXPECT_EQ(Base64Of(v[0], std::strlen(v[0])), v[1]);
     std::vector<unsigned char> out;
     ASSERT_TRUE(platform::Base64Decode(v[1], std::strlen(v[1]), out)) << v[1];
     EXPECT_EQ(std::string(out.begin(), out.end()), v[0]);
@@ -117,7 +119,7 @@ TEST(WorkJson, CanonicalTextIsJavaScripts) {
 // The challenge's text as UTF-8 whatever the code page (Narrow goes through it).
 std::string Utf8(BSTR text) {
   std::string out;
-  EXPECT_TRUE(vexorin::Utf8FromUtf16(text, SysStringLen(text), out));
+  EXPECT_TRUE(platform::Utf8FromUtf16(text, SysStringLen(text), out));
   return out;
 }
 
@@ -318,8 +320,8 @@ TEST_F(WorkTest, HostilePayloads) {
   std::string nested(5000, '[');
   const std::string texts[] = {"", "!!!!", "Zm9v", valid + "\n", " " + valid, valid.substr(0, valid.size() - 1),
                                std::string(valid).insert(8, 1, '\0'), std::string(10 << 20, 'A'),
-                               platform::Base64Encode("not json", 8), platform::Base64Encode(nested.data(), nested.size()),
-                               platform::Base64Encode("{}", 2), platform::Base64Encode("null", 4)};
+                               Base64Of("not json", 8), Base64Of(nested.data(), nested.size()),
+                               Base64Of("{}", 2), Base64Of("null", 4)};
   for (const std::string& text : texts) {
     EXPECT_EQ(Check(text, "sess"), WorkOutcome::kMalformed) << text.substr(0, 40) << " (" << text.size() << " bytes)";
   }

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <ctime>
 #include <mutex>
-#include <new>
 #include <utility>
 
 #include "component/guarded.h"
@@ -70,29 +69,6 @@ bool ReadSolution(const Json& json, const Parameters& p, std::uint32_t& counter,
   return true;
 }
 
-// Well-formed UTF-8 (ours: made from checked UTF-16) to a new BSTR; the code page plays no part.
-BSTR BstrFromUtf8(const std::string& text) {
-  std::u16string wide;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-    std::uint32_t c = extra == 0 ? lead : lead & (0x3Fu >> extra);
-    for (std::size_t k = 1; k <= extra && i + k < text.size(); ++k) {
-      c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
-    }
-    i += extra + 1;
-    if (c >= 0x10000) {
-      wide += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      wide += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      wide += static_cast<char16_t>(c);
-    }
-  }
-  BSTR out = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(wide.data()), static_cast<UINT>(wide.size()));
-  if (out == nullptr) throw std::bad_alloc();
-  return out;
-}
-
 }  // namespace
 
 const char* WorkOutcomeText(WorkOutcome outcome) noexcept {
@@ -126,38 +102,6 @@ std::string BindingInData(const std::string& utf8) {
     }
   }
   return out;
-}
-
-bool Utf8FromUtf16(const OLECHAR* text, std::size_t length, std::string& out) {
-  out.clear();
-  for (std::size_t i = 0; i < length; ++i) {
-    std::uint32_t c = static_cast<std::uint16_t>(text[i]);
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 >= length) return false;
-      const std::uint32_t low = static_cast<std::uint16_t>(text[i + 1]);
-      if (low < 0xDC00 || low > 0xDFFF) return false;
-      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-      ++i;
-    } else if (c >= 0xDC00 && c <= 0xDFFF) {
-      return false;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | c >> 12);
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | c >> 18);
-      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return true;
 }
 
 WorkComponent::WorkComponent(WorkLedger* ledger, Clock clock) noexcept
@@ -314,14 +258,14 @@ HRESULT WorkComponent::CreateChallenge(BSTR binding, BSTR client, BSTR* challeng
     *challenge = nullptr;
     const UINT length = SysStringLen(binding), clientLength = SysStringLen(client);
     std::string text, clientText;
-    if (length > kMaxBindingSize || !Utf8FromUtf16(binding, length, text) || clientLength > kMaxClientSize ||
-        !Utf8FromUtf16(client, clientLength, clientText)) {
+    if (length > kMaxBindingSize || !platform::Utf8FromUtf16(binding, length, text) || clientLength > kMaxClientSize ||
+        !platform::Utf8FromUtf16(client, clientLength, clientText)) {
       return E_INVALIDARG;
     }
     std::string json;
     const HRESULT hr = Challenge(text, clientText, json);
     if (FAILED(hr)) return hr;
-    *challenge = BstrFromUtf8(json);
+    *challenge = platform::BstrFromUtf8(json);
     return S_OK;
   });
 }
@@ -332,7 +276,7 @@ HRESULT WorkComponent::Verify(BSTR payload, BSTR binding, VARIANT_BOOL* verified
     *verified = VARIANT_FALSE;
     const UINT bindingLength = SysStringLen(binding);
     std::string bindingText;
-    if (bindingLength > kMaxBindingSize || !Utf8FromUtf16(binding, bindingLength, bindingText)) {
+    if (bindingLength > kMaxBindingSize || !platform::Utf8FromUtf16(binding, bindingLength, bindingText)) {
       return E_INVALIDARG;
     }
     const UINT length = SysStringLen(payload);
@@ -426,7 +370,7 @@ HRESULT WorkComponent::get_Statistics(BSTR* statistics) {
 HRESULT WorkComponent::put_Secret(BSTR secret) {
   return Guarded([&] {
     std::string text;
-    if (!Utf8FromUtf16(secret, SysStringLen(secret), text)) return E_INVALIDARG;
+    if (!platform::Utf8FromUtf16(secret, SysStringLen(secret), text)) return E_INVALIDARG;
     return SetSecret(text);
   });
 }

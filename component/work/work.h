@@ -88,7 +88,4 @@ class WorkComponent {
   WorkOutcome outcome_ = WorkOutcome::kNone;
 };
 
-// UTF-16 text to UTF-8; false for an unpaired surrogate. Throws std::bad_alloc.
-bool Utf8FromUtf16(const OLECHAR* text, std::size_t length, std::string& out);
-
 }  // namespace vexorin

@@ -5,6 +5,8 @@ rem Registration records where the DLLs are: put this folder in its final place 
 rem elevated prompt. Running it again registers again.
 setlocal
 set "here=%~dp0"
+set "nothing=Nothing was registered."
+rem :windows and :elevated are common.cmd's, appended to this script in the release.
 rem Each call is followed by its own errorlevel test: "call :label || ..." ends the script in some cmd versions.
 call :windows
 if errorlevel 1 exit /b 1
@@ -18,32 +20,6 @@ call :register "%regsvr32%" "%here%x86\vexorin.dll" 32-bit
 if errorlevel 1 exit /b 1
 echo Vexorin is registered.
 exit /b 0
-
-rem Which regsvr32 serves which DLL. A 32-bit prompt on 64-bit Windows sees PROCESSOR_ARCHITEW6432,
-rem and its System32 is the 32-bit one: Sysnative reaches the 64-bit regsvr32 from there.
-:windows
-set "arch=%PROCESSOR_ARCHITECTURE%"
-if defined PROCESSOR_ARCHITEW6432 set "arch=%PROCESSOR_ARCHITEW6432%"
-set "regsvr64="
-if /i "%arch%"=="x86" (
-  set "regsvr32=%SystemRoot%\System32\regsvr32.exe"
-  exit /b 0
-)
-if /i not "%arch%"=="AMD64" (
-  echo Vexorin runs on x86 and x64 Windows; this is %arch% Windows. Nothing was registered. 1>&2
-  exit /b 1
-)
-set "regsvr32=%SystemRoot%\SysWOW64\regsvr32.exe"
-set "regsvr64=%SystemRoot%\System32\regsvr32.exe"
-if defined PROCESSOR_ARCHITEW6432 set "regsvr64=%SystemRoot%\Sysnative\regsvr32.exe"
-exit /b 0
-
-rem Either query needs an administrator's token; the first also needs the Server service.
-:elevated
-"%SystemRoot%\System32\net.exe" session >nul 2>&1 && exit /b 0
-"%SystemRoot%\System32\fsutil.exe" dirty query %SystemDrive% >nul 2>&1 && exit /b 0
-echo Run this from an elevated prompt ("Run as administrator"). Nothing was registered. 1>&2
-exit /b 1
 
 :register
 if not exist "%~2" (

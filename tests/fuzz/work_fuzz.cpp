@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         text = parsed.dump();
       }
     }
-    text = platform::Base64Encode(text.data(), text.size());
+    text = testing_support::Base64Of(text.data(), text.size());
   }
   vexorin::WorkOutcome outcome = vexorin::WorkOutcome::kNone;
   if (FAILED(work.Check(text.data(), text.size(), "fuzz", outcome))) std::abort();

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "component/audio.h"
-#include "component/voice.h"
+#include "component/audio/audio.h"
+#include "component/audio/voice.h"
 #include "platform/owner.h"
 
 namespace {

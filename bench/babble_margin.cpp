@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "component/audio.h"
-#include "component/seeded_random.h"
+#include "component/audio/audio.h"
+#include "cli/seeded/seeded_random.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <benchmark/benchmark.h>
 #include <jpeglib.h>
 
-#include "component/component.h"
+#include "component/picture/component.h"
 #include "tests/reference_jpeg.h"
 #include "platform/text.h"
 

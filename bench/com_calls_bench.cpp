@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "component/audio.h"
-#include "component/voice.h"
+#include "component/audio/audio.h"
+#include "component/audio/voice.h"
 #include "component/work/work.h"
 #include "platform/crypto.h"
 #include "tests/work_support.h"

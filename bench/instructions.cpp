@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "component/jpeg_output.h"
+#include "component/picture/jpeg_output.h"
 
 int main(int argc, char** argv) {
   if (argc != 4) {

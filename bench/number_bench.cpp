@@ -6,7 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "component/component.h"
+#include "component/picture/component.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "component/jpeg_output.h"
+#include "component/picture/jpeg_output.h"
 
 namespace {
 

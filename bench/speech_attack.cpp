@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "component/audio.h"
-#include "component/seeded_random.h"
-#include "component/voice.h"
+#include "component/audio/audio.h"
+#include "cli/seeded/seeded_random.h"
+#include "component/audio/voice.h"
 
 namespace {
 

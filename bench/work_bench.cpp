@@ -106,8 +106,31 @@ void BM_LedgerAtCap(benchmark::State& state) {
   state.counters["bytes_per_entry"] = static_cast<double>(ledger.MemoryBytes()) / entries;
 }
 
+// CreateChallenge for a new client each time with the client table at its cap: the price's cost.
+void BM_CreateChallengeClientsAtCap(benchmark::State& state) {
+  vexorin::WorkLedger ledger;
+  vexorin::WorkComponent work(&ledger);
+  work.SetSecret("bench");
+  std::string challenge;
+  std::uint32_t next = 0;
+  auto address = [&next] {
+    ++next;
+    return std::to_string(next >> 24) + "." + std::to_string(next >> 16 & 255) + "." + std::to_string(next >> 8 & 255) +
+           "." + std::to_string(next & 255);
+  };
+  for (std::size_t i = 0; i < vexorin::kClientCapacity; ++i) work.Challenge("session", address(), challenge);
+  const std::size_t before = ledger.MemoryBytes();
+  for (auto _ : state) {
+    if (FAILED(work.Challenge("session", address(), challenge))) state.SkipWithError("CreateChallenge failed");
+  }
+  state.counters["clients"] = static_cast<double>(vexorin::kClientCapacity);
+  state.counters["bytes_per_client"] = static_cast<double>(before) / static_cast<double>(vexorin::kClientCapacity);
+  state.counters["grew_bytes"] = static_cast<double>(ledger.MemoryBytes() - before);
+}
+
 }  // namespace
 
+BENCHMARK(BM_CreateChallengeClientsAtCap)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RetriedWrongSolution)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LedgerAtCap)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FloorPbkdf2AndHmac)->Unit(benchmark::kMicrosecond);

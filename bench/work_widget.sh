@@ -16,7 +16,7 @@ node "$root/tests/js/browser.mjs" "$work" altcha.html --repeat "$runs" --timeout
 unverified=0
 while read -r line; do
   payload=$(printf '%s' "$line" | node -e 'let s="";process.stdin.on("data",d=>s+=d).on("end",()=>console.log(JSON.parse(s).payload||""))')
-  "$tool" --verify "$payload" --secret bench >/dev/null || unverified=$((unverified + 1))
+  "$tool" --verify "$payload" --cost "$cost" --secret bench >/dev/null || unverified=$((unverified + 1))
 done <"$work/answers"
 node -e '
 const lines = require("fs").readFileSync(process.argv[1], "utf8").trim().split("\n").map(JSON.parse);

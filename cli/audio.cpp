@@ -6,8 +6,8 @@
 
 #include "cli/output.h"
 #include "cli/runs.h"
-#include "component/audio.h"
-#include "component/component.h"
+#include "component/audio/audio.h"
+#include "component/picture/component.h"
 #include "platform/text.h"
 
 namespace cli {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "cli/output.h"
-#include "component/audio.h"
+#include "component/audio/audio.h"
 #include "component/work/work.h"
 
 namespace cli {

@@ -8,8 +8,8 @@
 
 #include "cli/output.h"
 #include "cli/runs.h"
-#include "component/component.h"
-#include "component/guarded.h"
+#include "component/picture/component.h"
+#include "component/shared/guarded.h"
 #include "platform/text.h"
 
 namespace cli {

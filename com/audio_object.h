@@ -4,7 +4,7 @@
 
 #include "vexorin_h.h"
 #include "com/dispatch_object.h"
-#include "component/audio.h"
+#include "component/audio/audio.h"
 
 namespace com {
 

@@ -11,7 +11,7 @@
 #include "com/aggregated.h"
 #include "com/dispatch.h"
 #include "com/module.h"
-#include "component/guarded.h"
+#include "component/shared/guarded.h"
 
 namespace com {
 

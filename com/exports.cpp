@@ -9,7 +9,7 @@
 #include "com/scoped_lock.h"
 #include "com/vexorin_object.h"
 #include "com/work_object.h"
-#include "component/guarded.h"
+#include "component/shared/guarded.h"
 #include "component/work/work_ledger.h"
 #include "vexorin_h.h"
 

@@ -1,7 +1,7 @@
 #include "com/vexorin_object.h"
 
 #include "com/dispatch.h"
-#include "component/guarded.h"
+#include "component/shared/guarded.h"
 
 namespace com {
 

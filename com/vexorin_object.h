@@ -4,7 +4,7 @@
 
 #include "vexorin_h.h"
 #include "com/dispatch_object.h"
-#include "component/component.h"
+#include "component/picture/component.h"
 #include "platform/owner.h"
 
 namespace com {

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "component/audio.h"
-#include "component/seeded_random.h"
-#include "component/voice.h"
+#include "component/audio/audio.h"
+#include "cli/seeded/seeded_random.h"
+#include "component/audio/voice.h"
 #include "test_support.h"
 
 using testing_support::Bstr;

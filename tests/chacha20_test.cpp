@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "component/chacha20.h"
+#include "component/audio/chacha20.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "component/component.h"
-#include "component/picture_random.h"
-#include "component/seeded_random.h"
+#include "component/picture/component.h"
+#include "component/picture/picture_random.h"
+#include "cli/seeded/seeded_random.h"
 #include "platform/errors.h"
 #include "test_support.h"
 

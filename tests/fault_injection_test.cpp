@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "component/component.h"
+#include "component/picture/component.h"
 #include "support/file_stream.h"
 #include "test_support.h"
 

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "component/component.h"
-#include "component/picture_random.h"
+#include "component/picture/component.h"
+#include "component/picture/picture_random.h"
 #include "support/file_stream.h"
 #include "safearray_queries.h"
 #include "test_support.h"

@@ -12,9 +12,9 @@
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 
-#include "component/component.h"
-#include "component/jpeg_output.h"
-#include "component/picture_random.h"
+#include "component/picture/component.h"
+#include "component/picture/jpeg_output.h"
+#include "component/picture/picture_random.h"
 #include "reference_jpeg.h"
 #include "test_support.h"
 

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "component/component.h"
-#include "component/picture_random.h"
-#include "component/renderer.h"
+#include "component/picture/component.h"
+#include "component/picture/picture_random.h"
+#include "component/picture/renderer.h"
 #include "test_support.h"
 
 using testing_support::Bstr;

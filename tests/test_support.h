@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "component/component.h"
+#include "component/picture/component.h"
 #include "platform/file_calls.h"
 #include "platform/text.h"
 

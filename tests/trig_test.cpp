@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "component/trig.h"
+#include "component/shared/trig.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <utility>
 
-#include "component/guarded.h"
+#include "component/shared/guarded.h"
 #include "component/work/altcha_json.h"
 #include "platform/crypto.h"
 #include "platform/random_source.h"

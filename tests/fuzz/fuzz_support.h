@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "component/component.h"
+#include "component/picture/component.h"
 
 namespace fuzz_support {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "component/component.h"
+#include "component/picture/component.h"
 #include "fuzz_support.h"
 #include "platform/text.h"
 

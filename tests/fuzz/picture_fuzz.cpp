@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "component/component.h"
-#include "component/seeded_random.h"
+#include "component/picture/component.h"
+#include "cli/seeded/seeded_random.h"
 #include "fuzz_support.h"
 #include "platform/text.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "component/chacha20.h"
+#include "component/audio/chacha20.h"
 #include "platform/platform.h"
 
 namespace vexorin {

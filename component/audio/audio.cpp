@@ -1,14 +1,14 @@
-#include "component/audio.h"
+#include "component/audio/audio.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
-#include "component/byte_array.h"
-#include "component/guarded.h"
-#include "component/trig.h"
-#include "component/voice.h"
+#include "component/shared/byte_array.h"
+#include "component/shared/guarded.h"
+#include "component/shared/trig.h"
+#include "component/audio/voice.h"
 #include "platform/owner.h"
 #include "platform/random_source.h"
 #include "platform/text.h"

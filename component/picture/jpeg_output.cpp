@@ -1,4 +1,4 @@
-#include "component/jpeg_output.h"
+#include "component/picture/jpeg_output.h"
 
 #include <csetjmp>
 #include <cstdint>
@@ -10,7 +10,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
-#include "component/picture.h"
+#include "component/picture/picture.h"
 
 namespace vexorin {
 

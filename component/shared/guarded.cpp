@@ -1,4 +1,4 @@
-#include "component/guarded.h"
+#include "component/shared/guarded.h"
 
 #include <new>
 

@@ -13,7 +13,7 @@ struct VoiceClip {
   std::size_t count;
 };
 
-// Indexed by the digit (component/voice_clips.cpp, made by scripts/make-voice.sh).
+// Indexed by the digit (component/audio/voice/voice_clips.cpp, made by scripts/make-voice.sh).
 extern const VoiceClip kVoiceClips[10];
 
 }  // namespace vexorin

@@ -1,6 +1,6 @@
 // VexorinComponent: its state and every member.
 // The drawing, the encoding and the temporary file are free functions of their own modules.
-#include "component/component.h"
+#include "component/picture/component.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,11 +9,11 @@
 #include <new>
 #include <string>
 
-#include "component/guarded.h"
-#include "component/jpeg_output.h"
-#include "component/picture_random.h"
-#include "component/renderer.h"
-#include "component/temporary_file.h"
+#include "component/shared/guarded.h"
+#include "component/picture/jpeg_output.h"
+#include "component/picture/picture_random.h"
+#include "component/picture/renderer.h"
+#include "component/picture/temporary_file.h"
 #include "platform/errors.h"
 #include "platform/file_calls.h"
 #include "platform/random_source.h"

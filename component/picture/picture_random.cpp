@@ -1,4 +1,4 @@
-#include "component/picture_random.h"
+#include "component/picture/picture_random.h"
 
 #include <cstdint>
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "component/picture.h"
+#include "component/picture/picture.h"
 #include "platform/platform.h"
 
 namespace vexorin {

@@ -1,5 +1,5 @@
-#include "component/seeded_random.h"
-#include "component/splitmix64.h"
+#include "cli/seeded/seeded_random.h"
+#include "cli/seeded/splitmix64.h"
 
 namespace vexorin {
 

@@ -1,9 +1,9 @@
-#include "component/renderer.h"
+#include "component/picture/renderer.h"
 
 #include <cmath>
 
-#include "component/picture_random.h"
-#include "component/trig.h"
+#include "component/picture/picture_random.h"
+#include "component/shared/trig.h"
 
 namespace vexorin {
 

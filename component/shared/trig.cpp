@@ -1,7 +1,7 @@
 // Reduction by Cody-Waite with pi/2 in three parts and the polynomial kernels on [-pi/4, pi/4] follow
 // fdlibm (Copyright (C) 1993 by Sun Microsystems, Inc.; permission to use, copy, modify and
 // distribute this software is freely granted, provided that this notice is preserved).
-#include "component/trig.h"
+#include "component/shared/trig.h"
 
 #include <cmath>
 #include <cstdint>

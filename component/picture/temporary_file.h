@@ -2,7 +2,7 @@
 // the bytes of the file the component writes, and that file's failure codes.
 #pragma once
 
-#include "component/jpeg_output.h"
+#include "component/picture/jpeg_output.h"
 #include "platform/owner.h"
 #include "platform/platform.h"
 

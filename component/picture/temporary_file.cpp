@@ -1,10 +1,10 @@
-#include "component/temporary_file.h"
+#include "component/picture/temporary_file.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "component/byte_array.h"
-#include "component/guarded.h"
+#include "component/shared/byte_array.h"
+#include "component/shared/guarded.h"
 #include "platform/file_calls.h"
 #include "support/file_stream.h"
 

@@ -12,7 +12,7 @@ shift $(( $# >= 2 ? 2 : $# ))
 costs=("$@")
 [ ${#costs[@]} -gt 0 ] || costs=(20000 40000 80000 160000)
 for cost in "${costs[@]}"; do
-  widget=$(bash "$root/bench/work_widget.sh" "$build/vexorin" "$cost" "$runs" | head -n 1)
+  widget=$(bash "$root/bench/work_widget.sh" "$build/vexorin" "$cost" "$runs" | sed -n 1p)
   native=$("$build/bench/work_attack" "$cost" "$runs")
   echo "widget: $widget"
   echo "native: $native"

@@ -19,40 +19,18 @@ std::atomic<bool> processLedgerUsed{false};
 std::size_t RecentTags::Home(const WorkTag& tag) const {
   std::uint64_t bits;
   std::memcpy(&bits, tag.data(), sizeof bits);  // tags are keyed digests: their bits are uniform
-  return static_cast<std::size_t>(bits) & (index_.size() - 1);
+  return index_.Home(bits);
 }
 
 std::size_t RecentTags::Find(const WorkTag& tag) const {
-  if (index_.empty()) return kNone;
-  const std::size_t mask = index_.size() - 1;
-  for (std::size_t slot = Home(tag);; slot = (slot + 1) & mask) {
-    if (index_[slot] == 0) return kNone;
-    if (ring_[index_[slot] - 1].tag == tag) return slot;
-  }
+  if (index_.Empty()) return ProbeIndex::kNone;
+  return index_.Find(Home(tag), [&](std::uint32_t position) { return ring_[position - 1].tag == tag; });
 }
 
-bool RecentTags::Contains(const WorkTag& tag) const { return Find(tag) != kNone; }
-
-void RecentTags::Place(std::size_t position) {
-  const std::size_t mask = index_.size() - 1;
-  std::size_t slot = Home(ring_[position].tag);
-  while (index_[slot] != 0) slot = (slot + 1) & mask;
-  index_[slot] = static_cast<std::uint32_t>(position + 1);
-}
+bool RecentTags::Contains(const WorkTag& tag) const { return Find(tag) != ProbeIndex::kNone; }
 
 void RecentTags::RemoveOldest() {
-  std::size_t hole = Find(ring_[head_].tag);
-  const std::size_t mask = index_.size() - 1;
-  // Backward-shift deletion: later members of the probe run move up, so no tombstones pile up.
-  for (std::size_t next = (hole + 1) & mask; index_[next] != 0; next = (next + 1) & mask) {
-    const std::size_t home = Home(ring_[index_[next] - 1].tag);
-    const bool stays = hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
-    if (!stays) {
-      index_[hole] = index_[next];
-      hole = next;
-    }
-  }
-  index_[hole] = 0;
+  index_.Erase(Find(ring_[head_].tag), [this](std::uint32_t position) { return Home(ring_[position - 1].tag); });
   head_ = (head_ + 1) % ring_.size();
   --size_;
 }
@@ -61,13 +39,10 @@ void RecentTags::Grow() {
   const std::size_t ringSize = std::min(capacity_, ring_.empty() ? kFirstRing : ring_.size() * 2);
   std::vector<Entry> ring(ringSize);
   for (std::size_t i = 0; i < size_; ++i) ring[i] = ring_[(head_ + i) % ring_.size()];
-  std::size_t indexSize = 1;
-  while (indexSize < ringSize * 2) indexSize *= 2;
-  std::vector<std::uint32_t> index(indexSize, 0);
   ring_.swap(ring);
-  index_.swap(index);
+  index_.Reset(ringSize * 2);
   head_ = 0;
-  for (std::size_t i = 0; i < size_; ++i) Place(i);
+  for (std::size_t i = 0; i < size_; ++i) index_.Insert(Home(ring_[i].tag), static_cast<std::uint32_t>(i + 1));
 }
 
 void RecentTags::Prune(std::int64_t now) {
@@ -92,7 +67,7 @@ bool RecentTags::Insert(const WorkTag& tag, std::int64_t expiresAt, std::int64_t
   const std::size_t position = (head_ + size_) % ring_.size();
   ring_[position] = Entry{tag, expiresAt};
   ++size_;
-  Place(position);
+  index_.Insert(Home(tag), static_cast<std::uint32_t>(position + 1));
   return true;
 }
 

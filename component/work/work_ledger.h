@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "component/work/probe_index.h"
 #include "component/work/work_pricing.h"
 #include "platform/platform.h"
 
@@ -36,22 +37,20 @@ class RecentTags {
   void Prune(std::int64_t now);
   std::size_t Size() const { return size_; }
   std::size_t Forgotten() const { return forgotten_; }  // taken out before they expired
-  std::size_t MemoryBytes() const { return ring_.capacity() * sizeof(Entry) + index_.capacity() * sizeof(std::uint32_t); }
+  std::size_t MemoryBytes() const { return ring_.capacity() * sizeof(Entry) + index_.MemoryBytes(); }
 
  private:
   struct Entry {
     WorkTag tag;
     std::int64_t expiresAt;
   };
-  static constexpr std::size_t kNone = ~std::size_t{0};
   std::size_t Home(const WorkTag& tag) const;
-  std::size_t Find(const WorkTag& tag) const;  // the index slot holding it, or kNone
-  void Place(std::size_t position);
+  std::size_t Find(const WorkTag& tag) const;  // the index slot holding it, or ProbeIndex::kNone
   void RemoveOldest();
   void Grow();
   std::size_t capacity_;
   std::vector<Entry> ring_;             // size_ entries from head_, oldest first
-  std::vector<std::uint32_t> index_;    // ring position + 1 (0: free), linear probing, >= 2 x ring
+  ProbeIndex index_;                    // ring positions + 1, at least twice the ring's slots
   std::size_t head_ = 0, size_ = 0, forgotten_ = 0;
 };
 

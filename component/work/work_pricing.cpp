@@ -101,32 +101,8 @@ std::string ClientGroup(const std::string& client) {
 }
 
 std::size_t ClientCounts::Find(std::uint64_t key) const {
-  if (index_.empty()) return 0;
-  const std::size_t mask = index_.size() - 1;
-  for (std::size_t slot = Home(key);; slot = (slot + 1) & mask) {
-    if (index_[slot] == 0) return index_.size();
-    if (entries_[index_[slot] - 1].key == key) return slot;
-  }
-}
-
-void ClientCounts::Index(std::uint32_t position) {
-  const std::size_t mask = index_.size() - 1;
-  std::size_t slot = Home(entries_[position - 1].key);
-  while (index_[slot] != 0) slot = (slot + 1) & mask;
-  index_[slot] = position;
-}
-
-void ClientCounts::Unindex(std::size_t hole) {
-  const std::size_t mask = index_.size() - 1;
-  for (std::size_t next = (hole + 1) & mask; index_[next] != 0; next = (next + 1) & mask) {
-    const std::size_t home = Home(entries_[index_[next] - 1].key);
-    const bool stays = hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
-    if (!stays) {
-      index_[hole] = index_[next];
-      hole = next;
-    }
-  }
-  index_[hole] = 0;
+  if (index_.Empty()) return ProbeIndex::kNone;
+  return index_.Find(index_.Home(key), [&](std::uint32_t position) { return entries_[position - 1].key == key; });
 }
 
 void ClientCounts::Unlink(std::uint32_t position) {
@@ -147,30 +123,29 @@ void ClientCounts::PushNewest(std::uint32_t position) {
 void ClientCounts::Grow() {
   const std::size_t size = std::min(capacity_, entries_.empty() ? std::size_t{1024} : entries_.size() * 2);
   entries_.reserve(size);  // positions stay; only the index is rebuilt
-  std::size_t indexSize = 1;
-  while (indexSize < size * 2) indexSize *= 2;
-  index_.assign(indexSize, 0);
-  for (std::uint32_t p = 1; p <= entries_.size(); ++p) Index(p);
+  index_.Reset(size * 2);
+  for (std::uint32_t p = 1; p <= entries_.size(); ++p) index_.Insert(index_.Home(entries_[p - 1].key), p);
 }
 
 double ClientCounts::Add(std::uint64_t key, std::int64_t now) {
-  std::size_t slot = Find(key);
+  const std::size_t slot = Find(key);
   std::uint32_t position;
-  if (!index_.empty() && slot != index_.size()) {
-    position = index_[slot];
+  if (slot != ProbeIndex::kNone) {
+    position = index_.At(slot);
     Unlink(position);
   } else if (size_ < capacity_) {
     if (entries_.size() == entries_.capacity()) Grow();
     entries_.push_back(Entry{key, DecayingCount{}, 0, 0});
     position = static_cast<std::uint32_t>(entries_.size());
     ++size_;
-    Index(position);
+    index_.Insert(index_.Home(key), position);
   } else {
     position = oldest_;  // forgotten: its price falls back to the base
     Unlink(position);
-    Unindex(Find(entries_[position - 1].key));
+    index_.Erase(Find(entries_[position - 1].key),
+                 [this](std::uint32_t p) { return index_.Home(entries_[p - 1].key); });
     entries_[position - 1] = Entry{key, DecayingCount{}, 0, 0};
-    Index(position);
+    index_.Insert(index_.Home(key), position);
   }
   PushNewest(position);
   return entries_[position - 1].count.Add(now);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "component/work/probe_index.h"
+
 namespace vexorin {
 
 constexpr double kPriceHalfLife = 60;           // seconds, for a client's count and the process's
@@ -40,7 +42,7 @@ class ClientCounts {
   double Add(std::uint64_t key, std::int64_t now);  // the count after this challenge
   std::size_t Size() const { return size_; }
   std::size_t MemoryBytes() const {
-    return entries_.capacity() * sizeof(Entry) + index_.capacity() * sizeof(std::uint32_t);
+    return entries_.capacity() * sizeof(Entry) + index_.MemoryBytes();
   }
 
  private:
@@ -49,16 +51,13 @@ class ClientCounts {
     DecayingCount count;
     std::uint32_t newer, older;  // positions + 1 in the recency list, 0 for none
   };
-  std::size_t Home(std::uint64_t key) const { return static_cast<std::size_t>(key) & (index_.size() - 1); }
-  std::size_t Find(std::uint64_t key) const;  // index slot, or index_.size()
+  std::size_t Find(std::uint64_t key) const;  // index slot, or ProbeIndex::kNone
   void Unlink(std::uint32_t position);
   void PushNewest(std::uint32_t position);
-  void Unindex(std::size_t slot);
-  void Index(std::uint32_t position);
   void Grow();
   std::size_t capacity_;
   std::vector<Entry> entries_;
-  std::vector<std::uint32_t> index_;  // position + 1, 0 free; linear probing, >= 2 x entries
+  ProbeIndex index_;  // entry positions + 1, at least twice the entries' room
   std::size_t size_ = 0;
   std::uint32_t newest_ = 0, oldest_ = 0;
 };

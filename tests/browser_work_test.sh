@@ -15,7 +15,7 @@ if ! command -v chromium >/dev/null || [ ! -d "$here/js/node_modules/altcha" ]; 
 fi
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 cp "$here/js/pages/altcha.html" "$here/js/node_modules/altcha/dist/main/altcha.js" "$work/"
-secret="browser test secret"
+secret="browser-test-secret"  # a --batch line splits at spaces
 failures=0
 check() {
   local what=$1; shift
@@ -23,15 +23,21 @@ check() {
 }
 # JScript's unescape() form of a text, so that the script's arguments stay ASCII whatever Wine's locale.
 escaped() { node -e 'process.stdout.write(escape(process.argv[1]))' "$1"; }
-for binding in "session 5" "sesión" "セッション"; do
+# The last case: a challenge at a raised price, a client's ninth in one process.
+for binding in "session 5" "sesión" "セッション" "raised"; do
   case "$mode" in
     native)
       challenge=$(printf '%q ' "$runner" --challenge --secret "$secret" --bind "$binding")
+      if [ "$binding" = raised ]; then
+        for i in $(seq 9); do printf -- '--challenge --secret %s --bind raised --client 192.0.2.7\n' "$secret"; done >"$work/raised.txt"
+        challenge="$(printf '%q' "$runner") --batch $(printf '%q' "$work/raised.txt") | tail -n 1"
+      fi
       verify() { "$runner" --verify "$1" --secret "$secret" --bind "$binding"; "$runner" --verify "$1" --secret "$secret" --bind other; } ;;
     wine)
       script=$(cd "$here/scripts" && pwd)/work.js
       wine_cscript() { (cd "$(dirname "$script")" && bash "$here/../scripts/wine.sh" run "$runner" cscript //nologo work.js "$@") | tr -d '\r'; }
-      challenge="cd $(printf '%q' "$here/scripts") && bash $(printf '%q' "$here/../scripts/wine.sh") run $(printf '%q' "$runner") cscript //nologo work.js challenge $(printf '%q' "$secret") $(printf '%q' "$(escaped "$binding")") | tr -d '\r' | grep '^{'"
+      action=challenge; [ "$binding" = raised ] && action=raised
+      challenge="cd $(printf '%q' "$here/scripts") && bash $(printf '%q' "$here/../scripts/wine.sh") run $(printf '%q' "$runner") cscript //nologo work.js $action $(printf '%q' "$secret") $(printf '%q' "$(escaped "$binding")") | tr -d '\r' | grep '^{'"
       verify() { wine_cscript verify "$secret" "$(escaped "$binding")" "$1" | grep -v '^work.js$'; wine_cscript verify "$secret" other "$1" | grep -v '^work.js$' | head -1; } ;;
     *) echo "usage: browser_work_test.sh native TOOL | wine LOADER"; exit 2 ;;
   esac
@@ -40,6 +46,10 @@ for binding in "session 5" "sesión" "セッション"; do
   payload=$(printf '%s' "$answer" | node -e 'let s="";process.stdin.on("data",d=>s+=d).on("end",()=>{try{console.log(JSON.parse(s).payload||"")}catch{}})')
   echo "     [$binding] the widget answered: ${answer:0:160}"
   check "[$binding] the widget solves the component's challenge" test "$state" = verified
+  if [ "$binding" = raised ]; then
+    cost=$(printf '%s' "$payload" | base64 -d 2>/dev/null | node -e 'let s="";process.stdin.on("data",d=>s+=d).on("end",()=>{try{console.log(JSON.parse(s).challenge.parameters.cost)}catch{}})')
+    check "[raised] its price was raised (cost $cost)" test "${cost:-0}" = 40000
+  fi
   outcome=$(verify "$payload" | tr '\n' '|')
   echo "     [$binding] the component said: $outcome"
   case "$mode" in

@@ -47,6 +47,10 @@ Class FakeResponse
     Headers = Headers & name & ": " & value & vbLf
   End Sub
   Public Text
+  Public Sub Clear()
+    Text = ""
+    Writes = 0
+  End Sub
   Public Sub Write(data)
     Text = Text & data
     Writes = Writes + 1

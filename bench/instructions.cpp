@@ -1,11 +1,8 @@
 // Runs one operation `count` times, for an instruction count under callgrind (bench/run.sh takes
 // the difference between two counts, so start-up drops out).
 //   instructions <operation> <size 0|1> <count>
-// operations: floor-roundtrip (libjpeg's colour route to a new temporary file, read back, removed),
-// getimage, floor-memory (libjpeg's colour route to memory), render-encode (the component's route
-// to memory).
-#include <fcntl.h>
-#include <unistd.h>
+// operations: getimage, floor-memory (libjpeg's colour route to memory), render-encode (the
+// component's route to memory).
 
 #include <cstdio>
 #include <cstdlib>
@@ -29,21 +26,9 @@ int main(int argc, char** argv) {
   const LONG width = bench_support::Width(c);
   const LONG height = c.State().Height;
   const auto pictures = bench_support::Pictures(c);
-  std::vector<BYTE> back(pictures[0].size() * 3 + 4096);
-  const std::string pattern = bench_support::TempDir() + "/vexorin-floor-XXXXXX";
   for (long i = 0; i < count; ++i) {
     const std::vector<BYTE>& canvas = pictures[static_cast<std::size_t>(i) % pictures.size()];
-    if (operation == "floor-roundtrip") {
-      std::string name = pattern;
-      const int fd = mkstemp(&name[0]);
-      FILE* f = fdopen(fd, "wb");
-      bench_support::Encode(canvas.data(), width, height, f);
-      std::fclose(f);
-      const int in = open(name.c_str(), O_RDONLY);
-      if (read(in, back.data(), back.size()) <= 0) return 1;
-      close(in);
-      std::remove(name.c_str());
-    } else if (operation == "getimage") {
+    if (operation == "getimage") {
       VARIANT v;
       VariantInit(&v);
       if (FAILED(c.GetImage(&v))) return 1;

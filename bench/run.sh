@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Every benchmark ratio in one run: time against the floors (picture_bench: render + encode, the
-# peer, SaveToFile; number_bench: GenerateRnd; image_bytes_bench: GetImage with the temporary
-# directory on the disk and on tmpfs; audio_bench: GetAudio) and instruction counts under callgrind
+# peer, SaveToFile; number_bench: GenerateRnd; image_bytes_bench: GetImage against encoding to
+# memory; audio_bench: GetAudio) and instruction counts under callgrind
 # (GetImage and render + encode against their floors).
 #   bench/run.sh [build/native]
 set -euo pipefail
@@ -15,12 +15,8 @@ echo "== time: GenerateRnd (number and picture seed from the system's generator)
 pin "$build/bench/number_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true 2>/dev/null |
   awk '/_median/ { sub(/_median/, "", $1); t[$1] = $4; order[++n] = $1 }
        END { for (i = 1; i <= n; ++i) printf "%-22s %8.0f ns CPU %6.2f x floor\n", order[i], t[order[i]], t[order[i]] / t["BM_FloorGetrandom"] }'
-for dir in /tmp /dev/shm; do
-  [ -d "$dir" ] || continue
-  echo "== time: GetImage, temporary directory $dir ($(stat -f -c %T "$dir"))"
-  TMP=$dir TMPDIR=$dir pin "$build/bench/image_bytes_bench" --benchmark_repetitions=5 \
-    --benchmark_report_aggregates_only=true | sed -n '/^size /,$p'
-done
+echo "== time: GetImage against libjpeg encoding to memory and one copy"
+pin "$build/bench/image_bytes_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true | sed -n '/^size /,$p'
 
 echo "== time: GetAudio, 6 digits (clean and the default noise) against the clips pasted"
 pin "$build/bench/audio_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true | sed -n '/^6 digits /,$p'
@@ -34,7 +30,7 @@ if command -v valgrind >/dev/null; then
   printf '%-8s %-16s %14s %14s %8s\n' size measure ours floor ratio
   for size in 0 1; do
     name=$([ $size = 0 ] && echo 120x30 || echo 900x200)
-    for pair in "getimage floor-roundtrip" "render-encode floor-memory"; do
+    for pair in "getimage floor-memory" "render-encode floor-memory"; do
       set -- $pair
       zero=$(count "$1" $size 0)
       ours=$(( ($(count "$1" $size 200) - zero) / 200 ))

@@ -22,13 +22,48 @@ using unique_hkey = platform::unique_any<HKEY, &RegCloseKey>;
 
 HRESULT FromWin32(LONG error) { return error == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(error); }
 
-// The module's full path through the 8-bit call; 0x8007007A when it fills the buffer.
-HRESULT ModulePath(HINSTANCE module, std::string& path) {
-  char buffer[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(module, buffer, MAX_PATH);
+// UTF-16 from the scripts' UTF-8 text; false for text that is not UTF-8.
+bool Wide(const std::string& text, std::wstring& wide) {
+  wide.clear();
+  if (text.empty()) return true;
+  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (n <= 0) return false;
+  wide.resize(static_cast<std::size_t>(n));
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), &wide[0], n) == n;
+}
+
+std::wstring WideOrEmpty(const std::string& text) {
+  std::wstring wide;
+  Wide(text, wide);
+  return wide;
+}
+
+constexpr HRESULT kNotUnicode = HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+
+// The module's full path as the system has it, through the wide call: an 8-bit path would name
+// nothing once the directory holds a character outside the ANSI code page. 0x8007007A when it
+// fills the buffer: the type library cannot be loaded from a longer path, so nothing is written.
+HRESULT ModulePath(HINSTANCE module, std::wstring& path) {
+  wchar_t buffer[MAX_PATH];
+  const DWORD n = GetModuleFileNameW(module, buffer, MAX_PATH);
   if (n == 0) return HRESULT_FROM_WIN32(GetLastError());
   if (n >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
   path.assign(buffer, n);
+  return S_OK;
+}
+
+// The path as the scripts' UTF-8 text; an unpaired surrogate fails (it has no UTF-8 form).
+HRESULT Utf8(const std::wstring& wide, std::string& text) {
+  text.clear();
+  if (wide.empty()) return S_OK;
+  const int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                    nullptr, nullptr);
+  if (n <= 0) return kNotUnicode;
+  text.resize(static_cast<std::size_t>(n));
+  if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), static_cast<int>(wide.size()), &text[0], n, nullptr,
+                          nullptr) != n) {
+    return kNotUnicode;
+  }
   return S_OK;
 }
 
@@ -41,8 +76,8 @@ std::string GuidText(REFGUID guid) {
 }
 
 // The script as stored, read from the module file opened as data.
-HRESULT LoadScript(const std::string& path, UINT id, std::string& script) {
-  const unique_module data(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+HRESULT LoadScript(const std::wstring& path, UINT id, std::string& script) {
+  const unique_module data(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
   if (!data) return HRESULT_FROM_WIN32(GetLastError());
   HRESULT hr = HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND);
   if (HRSRC resource = FindResourceA(data.get(), MAKEINTRESOURCEA(id), "REGISTRY")) {
@@ -65,20 +100,27 @@ HKEY RootKey(const std::string& name) {
   return nullptr;
 }
 
-LONG SetString(HKEY key, const char* name, const std::string& data) {
-  return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                        static_cast<DWORD>(data.size() + 1));
+// Names and data are the scripts' UTF-8, written through the wide calls (the module's path among
+// the data may hold any character).
+LONG SetString(HKEY key, const std::string& name, const std::string& data) {
+  std::wstring wideName, wideData;
+  if (!Wide(name, wideName) || !Wide(data, wideData)) return ERROR_NO_UNICODE_TRANSLATION;
+  return RegSetValueExW(key, name.empty() ? nullptr : wideName.c_str(), 0, REG_SZ,
+                        reinterpret_cast<const BYTE*>(wideData.c_str()),
+                        static_cast<DWORD>((wideData.size() + 1) * sizeof(wchar_t)));
 }
 
 HRESULT RegisterKey(HKEY parent, const Key& key) {
-  if (key.forceRemove) RegDeleteTreeA(parent, key.name.c_str());  // absent is fine
+  std::wstring name;
+  if (!Wide(key.name, name)) return kNotUnicode;
+  if (key.forceRemove) RegDeleteTreeW(parent, name.c_str());  // absent is fine
   unique_hkey handle;
-  LONG error = RegCreateKeyExA(parent, key.name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, handle.put(), nullptr);
+  LONG error = RegCreateKeyExW(parent, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, handle.put(), nullptr);
   if (error != ERROR_SUCCESS) return FromWin32(error);
   HRESULT hr = S_OK;
-  if (key.hasDefault) hr = FromWin32(SetString(handle.get(), nullptr, key.defaultValue));
+  if (key.hasDefault) hr = FromWin32(SetString(handle.get(), std::string(), key.defaultValue));
   for (std::size_t i = 0; SUCCEEDED(hr) && i < key.values.size(); ++i) {
-    hr = FromWin32(SetString(handle.get(), key.values[i].name.c_str(), key.values[i].data));
+    hr = FromWin32(SetString(handle.get(), key.values[i].name, key.values[i].data));
   }
   for (std::size_t i = 0; SUCCEEDED(hr) && i < key.children.size(); ++i) hr = RegisterKey(handle.get(), key.children[i]);
   return hr;
@@ -86,20 +128,22 @@ HRESULT RegisterKey(HKEY parent, const Key& key) {
 
 // Children before parents; what is already absent is no failure.
 HRESULT UnregisterKey(HKEY parent, const Key& key) {
+  std::wstring name;
+  if (!Wide(key.name, name)) return kNotUnicode;
   HRESULT hr = S_OK;
   {
     unique_hkey handle;
-    LONG error = RegOpenKeyExA(parent, key.name.c_str(), 0, KEY_ALL_ACCESS, handle.put());
+    LONG error = RegOpenKeyExW(parent, name.c_str(), 0, KEY_ALL_ACCESS, handle.put());
     if (error == ERROR_FILE_NOT_FOUND) return S_OK;
     if (error != ERROR_SUCCESS) return FromWin32(error);
     for (std::size_t i = 0; SUCCEEDED(hr) && i < key.children.size(); ++i) hr = UnregisterKey(handle.get(), key.children[i]);
     for (std::size_t i = 0; SUCCEEDED(hr) && i < key.values.size(); ++i) {
-      error = RegDeleteValueA(handle.get(), key.values[i].name.c_str());
+      error = RegDeleteValueW(handle.get(), WideOrEmpty(key.values[i].name).c_str());
       if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) hr = FromWin32(error);
     }
   }
   if (FAILED(hr) || key.noRemove) return hr;
-  const LONG error = RegDeleteKeyA(parent, key.name.c_str());
+  const LONG error = RegDeleteKeyW(parent, name.c_str());
   return error == ERROR_FILE_NOT_FOUND ? S_OK : FromWin32(error);
 }
 
@@ -117,13 +161,16 @@ bool ClassInOtherView(REFCLSID classId) {
 }  // namespace
 
 HRESULT RunRegistryScript(HINSTANCE module, UINT id, bool doRegister, REFCLSID classId) {
-  std::string path;
+  std::wstring path;
   HRESULT hr = ModulePath(module, path);
+  if (FAILED(hr)) return hr;
+  std::string utf8Path;
+  hr = Utf8(path, utf8Path);
   if (FAILED(hr)) return hr;
   std::string script;
   hr = LoadScript(path, id, script);
   if (FAILED(hr)) return hr;
-  const std::string quotedPath = registry_script::DoubleApostrophes(path);
+  const std::string quotedPath = registry_script::DoubleApostrophes(utf8Path);
   script = registry_script::Substitute(
       script, {{"APPID", GuidText(kAppId)}, {"MODULE", quotedPath}});
   std::vector<registry_script::RootBlock> blocks;
@@ -170,21 +217,17 @@ HRESULT RegisterModule(HINSTANCE module, const RegistryScript* scripts, std::siz
 namespace {
 
 HRESULT LoadModuleTypeLib(HINSTANCE module, std::wstring& loadedFrom, platform::unique_com<ITypeLib>& library) {
-  std::string path;
+  std::wstring path;
   HRESULT hr = ModulePath(module, path);
   if (FAILED(hr)) return hr;
-  auto widen = [](const std::string& text) {
-    const platform::unique_bstr wide(platform::MakeBstr(text.c_str()));
-    return std::wstring(wide.get(), SysStringLen(wide.get()));
-  };
-  loadedFrom = widen(path);
+  loadedFrom = path;
   hr = LoadTypeLib(loadedFrom.c_str(), library.put());
   if (SUCCEEDED(hr)) return hr;
-  const std::size_t dot = path.find_last_of('.');
-  const std::size_t separator = path.find_last_of("\\/:");
-  if (dot != std::string::npos && (separator == std::string::npos || dot > separator)) path.resize(dot);
-  path += ".tlb";
-  loadedFrom = widen(path);
+  const std::size_t dot = path.find_last_of(L'.');
+  const std::size_t separator = path.find_last_of(L"\\/:");
+  if (dot != std::wstring::npos && (separator == std::wstring::npos || dot > separator)) path.resize(dot);
+  path += L".tlb";
+  loadedFrom = path;
   return LoadTypeLib(loadedFrom.c_str(), library.put());
 }
 

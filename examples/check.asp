@@ -3,18 +3,20 @@
 <!--#include file="captcha.inc"-->
 <!DOCTYPE html>
 <html>
-<head><title>Check</title></head>
+<head><meta charset="utf-8"><title>Check</title></head>
 <body>
 <%
-' Both checks run every time: each forgets what it checked, right or wrong.
-Dim workDone, numberRight
-workDone = CheckWork(Session, Request.Form("altcha"))
-numberRight = CheckCaptchaAnswer(Session, Request.Form("answer"))
-If workDone And numberRight Then
+' A locked session first, then the proof of work, then the number: each failure says what to do.
+Select Case CheckCaptchaForm(Session, Request.Form("altcha"), Request.Form("answer"))
+Case "passed"
 %>
   <p>Thank you: the number was right.</p>
-<% Else %>
+<% Case "locked" %>
+  <p>Too many wrong answers. Please wait a minute, then <a href="form.asp">try a new picture</a>.</p>
+<% Case "work" %>
+  <p>Your browser did not finish the check that runs in the background. Please <a href="form.asp">try again</a>.</p>
+<% Case Else %>
   <p>That was not the number. <a href="form.asp">Try a new picture</a>.</p>
-<% End If %>
+<% End Select %>
 </body>
 </html>

@@ -2,8 +2,8 @@
 <% Option Explicit %>
 <!DOCTYPE html>
 <html>
-<head><title>Please type the number</title>
-<!-- The widget's one file, copied from the pinned npm package with its licence (see the README). -->
+<head><meta charset="utf-8"><title>Please type the number</title>
+<!-- The widget's one file, from the pinned npm package (the release carries it beside this page). -->
 <script async defer src="altcha.js" type="module"></script>
 </head>
 <body>
@@ -13,8 +13,8 @@
     <audio controls preload="none" src="captcha-audio.asp?<%= Server.URLEncode(CStr(Timer)) %>"
            aria-label="The number, spoken">Your browser cannot play the spoken number.</audio></p>
   <p><label>The number in the picture: <input name="answer" autocomplete="off"></label></p>
-  <!-- Proof of work, solved in the background: sends the field "altcha". -->
-  <altcha-widget challenge="captcha-challenge.asp" name="altcha"></altcha-widget>
+  <!-- Proof of work, solved in the background as the page loads: sends the field "altcha". -->
+  <altcha-widget challenge="captcha-challenge.asp" name="altcha" auto="onload"></altcha-widget>
   <p><button type="submit">Send</button></p>
 </form>
 </body>

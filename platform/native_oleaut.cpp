@@ -1,12 +1,8 @@
 #include "platform.h"
 
 #ifndef _WIN32
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 void VariantInit(VARIANT* v) {
   std::memset(v, 0, sizeof *v);
@@ -73,36 +69,4 @@ HRESULT SafeArrayUnaccessData(SAFEARRAY* array) {
   return S_OK;
 }
 
-namespace {
-bool IsDirectory(const char* path) {
-  struct stat st;
-  return path != nullptr && *path != '\0' && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
-}
-}  // namespace
-
-char* _tempnam(const char* dir, const char* prefix) {
-  const char* chosen = nullptr;
-  const char* const candidates[] = {std::getenv("TMP"), std::getenv("TMPDIR"), dir, "/tmp"};
-  for (const char* candidate : candidates) {
-    if (IsDirectory(candidate)) {
-      chosen = candidate;
-      break;
-    }
-  }
-  if (chosen == nullptr) return nullptr;
-  std::string name = chosen;
-  if (name.back() != '/') name += '/';
-  name += (prefix != nullptr && *prefix != '\0') ? prefix : "vx";
-  name += "XXXXXX";
-  const int fd = mkstemp(&name[0]);  // O_EXCL, mode 0600
-  if (fd == -1) return nullptr;
-  close(fd);
-  char* result = static_cast<char*>(std::malloc(name.size() + 1));
-  if (result == nullptr) {
-    unlink(name.c_str());
-    return nullptr;
-  }
-  std::memcpy(result, name.c_str(), name.size() + 1);
-  return result;
-}
 #endif

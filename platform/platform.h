@@ -117,29 +117,12 @@ HRESULT SafeArrayDestroy(SAFEARRAY* array);
 HRESULT SafeArrayAccessData(SAFEARRAY* array, void** data);
 HRESULT SafeArrayUnaccessData(SAFEARRAY* array);
 
-// A name for a temporary file, malloc'd (the caller frees it). The directory is the first of TMP,
-// TMPDIR, `dir` and /tmp that exists. The file is created empty, exclusively and owner-only, before
-// the name is handed out, so nobody can slip a link in under that name.
-char* _tempnam(const char* dir, const char* prefix);
-
 #endif  // _WIN32
 
 namespace platform {
 
 // The code page of every BSTR <-> 8-bit conversion in the component.
 UINT ConversionCodePage();
-
-enum class TemporaryClaim { Claimed, NoName, NotOpened };
-using OpenCall = int (*)(const char* path, int flags, int permission);
-
-// A temporary file of the caller's own, created exclusively and owner-only under a fresh name from
-// the runtime's _tempnam(nullptr, nullptr) and opened for reading and writing through `open` (the
-// caller's seam for _open), so that no other thread or process can be given the same name or slip
-// a link in under it. On Windows the file goes when its handle closes. NoName: no name could be
-// had; NotOpened: it could not be opened (nothing is left behind). `name` is malloc'd.
-TemporaryClaim ClaimTemporaryFile(OpenCall open, char** name, int* handle);
-// After its handle is closed: removes the file, where the system has not already done so.
-void DiscardTemporaryFile(const char* name);
 
 // The one check of a name SaveToFile is given, before anything is made or opened, alike on every
 // system: S_OK for a name opened as the very file named on a disk; E_INVALIDARG for none (empty),

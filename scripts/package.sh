@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Makes the release a site installs, build/release/vexorin-<version>.zip: the 32-bit DLL (x86\) and
 # the 64-bit DLL (x64\), both stripped; install.cmd and uninstall.cmd; the README with its sample
-# pictures; the examples; the third parties' notices (third-party-notices\). Text files get CRLF line ends. Entries are sorted and carry one fixed
-# time, so the same DLLs give the same archive.
+# pictures; the examples with the widget file they load (altcha.js, from the pinned npm package of
+# examples/package.json); the third parties' notices (third-party-notices\). Text files get CRLF
+# line ends. Entries are sorted and carry one fixed time, so the same inputs give the same archive.
 #   usage: package.sh [win32 tree] [win64 tree]     (default: build/win32 and build/win64)
 #          package.sh --path                         prints the archive's path, makes nothing
 set -euo pipefail
@@ -35,11 +36,26 @@ for script in install.cmd uninstall.cmd; do
   rm "$stage/$script.tmp"
 done
 crlf "$root/README.md" "$stage/README.md"
-for file in "$root"/examples/*; do crlf "$file" "$stage/examples/$(basename "$file")"; done
+for file in "$root"/examples/*; do
+  case "$(basename "$file")" in package.json|package-lock.json|node_modules) continue ;; esac
+  crlf "$file" "$stage/examples/$(basename "$file")"
+done
 cp "$root"/docs/*.jpg "$stage/docs/"
 
-# What the DLLs link (static libraries) or carry (the voice's digits) owes its notice: Debian's
-# copyright file of the package each came from, as it stands, under a header naming the source.
+# The widget as the examples load it: the pinned package's one file, installed again only when the
+# lock file changed.
+widget="$release/widget"
+if ! cmp -s "$root/examples/package-lock.json" "$widget/package-lock.json" 2>/dev/null ||
+   [ ! -f "$widget/node_modules/altcha/dist/main/altcha.min.js" ]; then
+  rm -rf "$widget" && mkdir -p "$widget"
+  cp "$root/examples/package.json" "$root/examples/package-lock.json" "$widget/"
+  (cd "$widget" && npm ci --no-audit --no-fund --loglevel=error >/dev/null) ||
+    { echo "package: npm ci of examples/package.json failed" >&2; exit 1; }
+fi
+cp "$widget/node_modules/altcha/dist/main/altcha.min.js" "$stage/examples/altcha.js"
+
+# What the DLLs link (static libraries), compile in or carry (the voice's digits) owes its notice:
+# where it came from Debian, that package's copyright file as it stands, under a header naming it.
 notices="$stage/third-party-notices"
 mkdir -p "$notices"
 notice() {  # file, what, Debian package whose copyright file it is
@@ -51,7 +67,29 @@ notice() {  # file, what, Debian package whose copyright file it is
   crlf "$notices/$1.tmp" "$notices/$1"
   rm "$notices/$1.tmp"
 }
-notice libjpeg-turbo.txt "libjpeg-turbo (with the Independent JPEG Group's software), linked into both DLLs." libjpeg62-turbo
+# libjpeg-turbo is built from its upstream tarball (the .orig.tar of Debian's source package, without
+# Debian's patches): its own licence files, as the build installed them.
+jpeg=$(sed -n 's/^VEXORIN_JPEG_PREFIX:[A-Z]*=//p' "$win64/CMakeCache.txt")
+jpeg_docs="$jpeg/share/doc/libjpeg-turbo"
+for file in LICENSE.md README.ijg; do
+  [ -f "$jpeg_docs/$file" ] || { echo "package: $jpeg_docs/$file is missing (scripts/build-libjpeg-mingw.sh installs it)" >&2; exit 1; }
+done
+{ printf '%s\n' "libjpeg-turbo 2.1.5 (with the Independent JPEG Group's software), linked into both DLLs." \
+    "Built from the upstream source tarball that Debian's source package carries (its .orig.tar), without" \
+    "Debian's patches. Its licence files follow: LICENSE.md, then README.ijg." "" \
+    "==== LICENSE.md" ""
+  cat "$jpeg_docs/LICENSE.md"
+  printf '\n%s\n\n' "==== README.ijg"
+  cat "$jpeg_docs/README.ijg"; } >"$notices/libjpeg-turbo.tmp"
+crlf "$notices/libjpeg-turbo.tmp" "$notices/libjpeg-turbo.txt"
+rm "$notices/libjpeg-turbo.tmp"
+widget_version=$(sed -n 's/^ *"version": "\(.*\)",*$/\1/p' "$widget/node_modules/altcha/package.json" | head -n 1)
+{ printf '%s\n' "The ALTCHA widget $widget_version (examples\\altcha.js: the npm package altcha's dist/main/altcha.min.js)," \
+    "which the example form loads. Its licence, the package's LICENSE.txt:" ""
+  cat "$widget/node_modules/altcha/LICENSE.txt"; } >"$notices/altcha.tmp"
+crlf "$notices/altcha.tmp" "$notices/altcha.txt"
+rm "$notices/altcha.tmp"
+crlf "$root/scripts/release/fdlibm.txt" "$notices/fdlibm.txt"
 notice mingw-w64.txt "The mingw-w64 runtime and winpthreads, linked into both DLLs." mingw-w64-common
 notice gcc-runtime.txt "libgcc and libstdc++ (under the GCC Runtime Library Exception), linked into both DLLs." gcc-mingw-w64-base
 notice nlohmann-json.txt "JSON for Modern C++ (nlohmann/json), compiled into both DLLs (the proof of work's payload reader)." nlohmann-json3-dev

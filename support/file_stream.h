@@ -87,7 +87,7 @@ class XFileInStream : public XInStream {
  public:
   // Opens `path` for reading (never creating), then sets up a buffer of `bufferSize` bytes.
   XFileInStream(const char* path, std::int32_t bufferSize);
-  // Reads from a handle opened elsewhere (a temporary file claimed under a fresh name) and closes it.
+  // Reads from a handle opened elsewhere and closes it.
   XFileInStream(AdoptedHandle adopted, std::int32_t bufferSize);
   std::int32_t ReadSource(std::uint8_t* destination, std::int32_t n) override;
   void SeekSource(std::int32_t offset) override;

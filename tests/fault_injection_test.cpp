@@ -1,5 +1,5 @@
 // Every allocation, file call and write that SaveToFile and GetImage make fails in turn: each run
-// must return a failure HRESULT, leak nothing, leave no temporary file, and leave an existing output
+// must return a failure HRESULT, leak nothing, write no file in TMP, and leave an existing output
 // file in place. The allocation counter replaces malloc, so this suite is left out of the sanitizer
 // build (which has its own allocator).
 #include <signal.h>
@@ -150,7 +150,7 @@ TEST_F(FaultInjectionTest, GetImageSurvivesEveryAllocationFailure) {
       [&](long n, HRESULT hr) {
         EXPECT_TRUE(FAILED(hr));
         EXPECT_EQ(image.vt, VT_EMPTY) << n;
-        EXPECT_TRUE(tempDir.Entries().empty()) << "allocation " << n << " left a temporary file";
+        EXPECT_TRUE(tempDir.Entries().empty()) << "allocation " << n << " left a file";
       });
   EXPECT_GT(failures, 5);
   std::printf("[   info   ] GetImage: %d allocation points failed in turn\n", failures);
@@ -160,30 +160,6 @@ TEST_F(FaultInjectionTest, GetImageSurvivesEveryAllocationFailure) {
 }
 
 using testing_support::FileFault;
-
-TEST_F(FaultInjectionTest, GetImageSurvivesEveryFileCallFailure) {
-  component.put_Height(200);  // a file of several stream buffers: several reads to fail
-  const int handles = testing_support::OpenFileHandles();
-  for (FileFault::Kind kind : {FileFault::Open, FileFault::Write, FileFault::Seek, FileFault::Read, FileFault::Close}) {
-    int failures = 0;
-    for (int n = 1; n < 1000; ++n) {
-      VARIANT image;
-      VariantInit(&image);
-      HRESULT hr = S_OK;
-      {
-        const FileFault fault(kind, n);
-        hr = component.GetImage(&image);
-      }
-      VariantClear(&image);
-      EXPECT_TRUE(tempDir.Entries().empty()) << FileFault::kNames[kind] << " call " << n;
-      EXPECT_EQ(testing_support::OpenFileHandles(), handles) << FileFault::kNames[kind] << " call " << n;
-      if (SUCCEEDED(hr)) break;
-      ++failures;
-    }
-    EXPECT_GE(failures, 1) << FileFault::kNames[kind];
-    std::printf("[   info   ] GetImage: %d %s calls failed in turn\n", failures, FileFault::kNames[kind]);
-  }
-}
 
 TEST_F(FaultInjectionTest, SaveToFileFailsAtEachFileCallAndLeavesNoHandle) {
   const std::string path = outDir.File("kept.jpg");
@@ -212,7 +188,8 @@ TEST_F(FaultInjectionTest, SaveToFileFailsAtEachFileCallAndLeavesNoHandle) {
   }
 }
 
-TEST_F(FaultInjectionTest, AFullDiskFailsBothWithoutLeavingATemporaryFile) {
+// A full disk fails SaveToFile and leaves GetImage, which writes no file, untouched.
+TEST_F(FaultInjectionTest, AFullDiskFailsSaveToFileAndNotGetImage) {
   const std::string path = outDir.File("full.jpg");
   auto name = Bstr(path);
   component.put_Height(120);
@@ -229,8 +206,9 @@ TEST_F(FaultInjectionTest, AFullDiskFailsBothWithoutLeavingATemporaryFile) {
     const HRESULT got = component.GetImage(&image);
     setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_EQ(saved, E_FAIL);
-    EXPECT_EQ(got, E_FAIL);
-    EXPECT_EQ(image.vt, VT_EMPTY);
+    EXPECT_EQ(got, S_OK);
+    EXPECT_EQ(image.vt, VT_ARRAY | VT_UI1);
+    VariantClear(&image);
     EXPECT_TRUE(testing_support::Exists(path));
     EXPECT_TRUE(tempDir.Entries().empty());
   }

@@ -121,8 +121,8 @@ bool Redirect(HMODULE module, const char* dll, const char* function, void* repla
   return false;
 }
 
-decltype(&RegCreateKeyExA) realCreateKey = nullptr;
-decltype(&RegSetValueExA) realSetValue = nullptr;
+decltype(&RegCreateKeyExW) realCreateKey = nullptr;
+decltype(&RegSetValueExW) realSetValue = nullptr;
 decltype(&RegisterTypeLib) realRegisterTypeLib = nullptr;
 decltype(&SizeofResource) realSizeofResource = nullptr;
 
@@ -134,20 +134,22 @@ int scriptLoads = 0;  // scripts read since the last reset
 int cutScript = 0;    // the script (1-based) read only in half; 0: none
 constexpr HRESULT kTypeLibFailure = static_cast<HRESULT>(0x8002801Cu);  // TYPE_E_REGISTRYACCESS
 
-bool FailThisWrite(const char* call, const char* name) {
+bool FailThisWrite(const char* call, const wchar_t* name) {
   if (++writes != failWrite) return false;
-  failedWrite = std::string(call) + " " + (name != nullptr ? name : "(default)");
+  std::string narrow;
+  for (const wchar_t* c = name; c != nullptr && *c != L'\0'; ++c) narrow += *c < 0x80 ? static_cast<char>(*c) : '?';
+  failedWrite = std::string(call) + " " + (name != nullptr ? narrow : "(default)");
   return true;
 }
 
-LONG WINAPI CreateKey(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM access,
+LONG WINAPI CreateKey(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options, REGSAM access,
                       LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition) {
-  if (FailThisWrite("RegCreateKeyExA", subKey)) return ERROR_ACCESS_DENIED;
+  if (FailThisWrite("RegCreateKeyExW", subKey)) return ERROR_ACCESS_DENIED;
   return realCreateKey(key, subKey, reserved, keyClass, options, access, security, result, disposition);
 }
 
-LONG WINAPI SetValue(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size) {
-  if (FailThisWrite("RegSetValueExA", name)) return ERROR_ACCESS_DENIED;
+LONG WINAPI SetValue(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size) {
+  if (FailThisWrite("RegSetValueExW", name)) return ERROR_ACCESS_DENIED;
   return realSetValue(key, name, reserved, type, data, size);
 }
 
@@ -250,9 +252,9 @@ int main(int argc, char** argv) {
   registerServer = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(dll, "DllRegisterServer")));
   unregisterServer = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(dll, "DllUnregisterServer")));
   Check(registerServer != nullptr && unregisterServer != nullptr, "the DLL exports its registration");
-  Check(Redirect(dll, "ADVAPI32.dll", "RegCreateKeyExA", reinterpret_cast<void*>(&CreateKey),
+  Check(Redirect(dll, "ADVAPI32.dll", "RegCreateKeyExW", reinterpret_cast<void*>(&CreateKey),
                  reinterpret_cast<void**>(&realCreateKey)) &&
-            Redirect(dll, "ADVAPI32.dll", "RegSetValueExA", reinterpret_cast<void*>(&SetValue),
+            Redirect(dll, "ADVAPI32.dll", "RegSetValueExW", reinterpret_cast<void*>(&SetValue),
                      reinterpret_cast<void**>(&realSetValue)) &&
             Redirect(dll, "OLEAUT32.dll", "RegisterTypeLib", reinterpret_cast<void*>(&RegisterLibrary),
                      reinterpret_cast<void**>(&realRegisterTypeLib)) &&

@@ -103,6 +103,38 @@ if absent "HKCR\\TypeLib\\$libid\\2.0\\0\\$other"; then
 fi
 check "a second regsvr32 /u succeeds" w regsvr32 /u "$(basename "$dll")"
 
+# From a directory named outside the ANSI code page (Cyrillic and Greek): the registry holds the
+# DLL's real path, and a script's CreateObject loads it. An 8-bit path would read "?" for those
+# letters and name nothing (error 429 at every CreateObject while regsvr32 said it succeeded).
+in_dir() { (cd "$1" && shift && w "$@"); }  # a Wine program run from DIR
+unicode_dir=$(mktemp -d)/"Папка Ελληνικά"
+mkdir -p "$unicode_dir"
+cp "$dll" "$unicode_dir/"
+check "from a Cyrillic and Greek directory: regsvr32 succeeds" \
+  in_dir "$unicode_dir" regsvr32 "$(basename "$dll")"
+# Read and compared inside the script: the console would print those letters as "?".
+cat >"$unicode_dir/../create.vbs" <<VBS
+Dim fso : Set fso = CreateObject("Scripting.FileSystemObject")
+Dim shell : Set shell = CreateObject("WScript.Shell")
+Dim folder, expected
+For Each folder In fso.GetFolder(".").SubFolders
+  expected = LCase(folder.Path & "\\$(basename "$dll")")
+Next
+WScript.Echo "class path right: " & (LCase(shell.RegRead("HKCR\\CLSID\\$clsid\\InprocServer32\\")) = expected)
+WScript.Echo "library path right: " & (LCase(shell.RegRead("HKCR\\TypeLib\\$libid\\2.0\\0\\$syskind\\")) = expected)
+Dim captcha : Set captcha = CreateObject("Veltrano.Vexorin")
+captcha.GenerateRnd 6
+WScript.Echo "picture of " & captcha.Number & ": VarType " & VarType(captcha.GetImage())
+VBS
+created=$(cd "$unicode_dir/.." && w cscript //nologo create.vbs 2>&1 | tr -d '\r')
+printf '%s\n' "$created" | sed 's/^/       /'
+check "  the class's InprocServer32 is its real path" grep -qx "class path right: True" <<<"$created"
+check "  the type library's path too" grep -qx "library path right: True" <<<"$created"
+check "  CreateObject then works" grep -Eqx "picture of [0-9]{6}: VarType 8209" <<<"$created"
+check "  and regsvr32 /u from there succeeds" \
+  in_dir "$unicode_dir" regsvr32 /u "$(basename "$dll")"
+rm -rf "$(dirname "$unicode_dir")"
+
 check "registered again" w regsvr32 "$(basename "$dll")"
 
 if [ "$syskind" = win64 ]; then

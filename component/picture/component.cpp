@@ -1,5 +1,5 @@
 // VexorinComponent: its state and every member.
-// The drawing, the encoding and the temporary file are free functions of their own modules.
+// The drawing and the encoding are free functions of their own modules.
 #include "component/picture/component.h"
 
 #include <cstdio>
@@ -13,7 +13,7 @@
 #include "component/picture/jpeg_output.h"
 #include "component/picture/picture_random.h"
 #include "component/picture/renderer.h"
-#include "component/picture/temporary_file.h"
+#include "component/shared/byte_array.h"
 #include "platform/errors.h"
 #include "platform/file_calls.h"
 #include "platform/random_source.h"
@@ -172,14 +172,21 @@ HRESULT VexorinComponent::GetImage(VARIANT* retVal) {
   return Guarded([&] {
     if (retVal == nullptr) return E_POINTER;
     VariantInit(retVal);  // an [out] VARIANT: written, never read or cleared
-    // The same picture SaveToFile writes.
+    // The same bytes SaveToFile writes, copied from the encoder's buffer: no file, so no temporary
+    // directory the page's account must be able to write.
     platform::unique_safearray array;
     {
       JpegBytes jpeg;
       const HRESULT hr = EncodePicture(jpeg);
       if (FAILED(hr)) return hr;
-      const HRESULT passed = BytesThroughTemporaryFile(jpeg, array);
-      if (FAILED(passed)) return passed;
+      const HRESULT made = MakeByteArray(
+          jpeg.size,
+          [&](BYTE* data) {
+            std::memcpy(data, jpeg.data.get(), jpeg.size);
+            return S_OK;
+          },
+          array);
+      if (FAILED(made)) return made;
     }
     retVal->vt = VT_ARRAY | VT_UI1;
     retVal->parray = array.release();

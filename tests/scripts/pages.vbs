@@ -1,6 +1,8 @@
 ' The example pages' logic (examples/captcha.inc) against stand-ins for the host's Session,
-' Request/Response and Server objects: serve, check, replay refused, empty refused, a stale picture
-' refused, and checks refused for a while after too many wrong answers.
+' Response, Server and Application objects: serve, check, replay refused, empty refused, a stale
+' picture refused, checks refused for a while after too many wrong answers; the form's check in its
+' order (the lock before the proof of work, a failed proof of work counted as a failed check); and
+' a picture or sound that cannot be made leaves the session and the response untouched.
 Dim failures : failures = 0
 Sub Check(what, ok)
   If ok Then
@@ -45,6 +47,10 @@ Class FakeResponse
     Headers = Headers & name & ": " & value & vbLf
   End Sub
   Public Text
+  Public Sub Clear()
+    Text = ""
+    Writes = 0
+  End Sub
   Public Sub Write(data)
     Text = Text & data
     Writes = Writes + 1
@@ -55,12 +61,58 @@ Class FakeResponse
   End Sub
 End Class
 
+' Stands in for the component's classes where a test must see or steer a call: a picture or sound
+' that fails to be made, a proof of work whose answer the test chooses (and whose calls it counts).
+Class FailingObject
+  Public Number
+  Public Noise
+  Public Sub GenerateRnd(digits)
+    Number = "123456"
+  End Sub
+  Public Function GetImage()
+    Err.Raise &H80004005, "FailingObject", "no picture"
+  End Function
+  Public Function GetAudio()
+    Err.Raise &H80004005, "FailingObject", "no sound"
+  End Function
+End Class
+
+Class FakeWork
+  Public Secret
+  Public Answer
+  Public Fails
+  Public Verified
+  Private Sub Class_Initialize()
+    Secret = Empty
+    Verified = 0
+    Fails = False
+  End Sub
+  Public Function Verify(payload, binding)
+    Verified = Verified + 1
+    If Fails Then Err.Raise &H80004005, "FakeWork", "the platform failed"
+    Verify = Answer
+  End Function
+End Class
+
 Class FakeServer
+  Public Failing   ' "Veltrano.Vexorin" or "Veltrano.VexorinAudio": that class fails to make its bytes
+  Public Work      ' a FakeWork handed out for "Veltrano.VexorinWork", or Nothing for the real one
+  Private Sub Class_Initialize()
+    Failing = ""
+    Set Work = Nothing
+  End Sub
   Public Function CreateObject(progId)
-    Set CreateObject = WScript.CreateObject(progId)
+    If progId = Failing Then
+      Set CreateObject = New FailingObject
+    ElseIf progId = "Veltrano.VexorinWork" And Not (Work Is Nothing) Then
+      Set CreateObject = Work
+    Else
+      Set CreateObject = WScript.CreateObject(progId)
+    End If
   End Function
 End Class
 Dim Server : Set Server = New FakeServer
+Dim Application : Set Application = New FakeSession
 
 ' The pages' include (examples/captcha.inc, without its <% %> brackets) is put in front of this
 ' file by pages_test.sh, as the host would include it.
@@ -163,5 +215,81 @@ Check "after the limit even the right answer is refused", Not CheckCaptchaAnswer
 session(CaptchaLockedUntilKey) = CDbl(Now) - 1 / 86400
 ServeCaptchaImage session, New FakeResponse, 6
 Check "once the lock has run out the right answer passes", CheckCaptchaAnswer(session, session(CaptchaSessionKey))
+
+' A picture or a sound that cannot be made: the error reaches the page before anything was stored
+' or sent, so no number is kept that no picture showed, no play is counted, and the server's error
+' page is not labelled as a JPEG or a WAV.
+Dim raised
+Set session = New FakeSession
+Set response = New FakeResponse
+Server.Failing = "Veltrano.Vexorin"
+On Error Resume Next
+ServeCaptchaImage session, response, 6
+raised = Err.Number
+On Error GoTo 0
+Check "a failed picture raises its error", raised <> 0
+Check "  and stores no number", IsEmpty(session(CaptchaSessionKey))
+Check "  and sets no header and writes nothing", IsEmpty(response.ContentType) And response.Headers = "" And response.Writes = 0
+Server.Failing = ""
+ServeCaptchaImage session, New FakeResponse, 6
+number = session(CaptchaSessionKey)
+Server.Failing = "Veltrano.VexorinAudio"
+Set response = New FakeResponse
+On Error Resume Next
+ServeCaptchaAudio session, response
+raised = Err.Number
+On Error GoTo 0
+Server.Failing = ""
+Check "a failed sound raises its error", raised <> 0
+Check "  and counts no play", session(CaptchaPlaysKey) = 0
+Check "  and sets no header and writes nothing", IsEmpty(response.ContentType) And response.Headers = "" And response.Writes = 0
+Check "  and leaves the number to answer", session(CaptchaSessionKey) = number
+
+' The form's whole check (check.asp): its outcome for each case, with a proof of work whose answer
+' the test chooses.
+Dim work : Set work = New FakeWork
+Set Server.Work = work
+Set session = New FakeSession
+session.SessionID = "2718"
+ServeCaptchaImage session, New FakeResponse, 6
+work.Answer = True
+Check "solved work and the right number: passed", CheckCaptchaForm(session, "p", session(CaptchaSessionKey)) = "passed"
+ServeCaptchaImage session, New FakeResponse, 6
+Check "solved work and a wrong number: wrong", CheckCaptchaForm(session, "p", "x") = "wrong"
+ServeCaptchaImage session, New FakeResponse, 6
+number = session(CaptchaSessionKey)
+work.Answer = False
+Check "work that did not verify: try again, not a wrong number", CheckCaptchaForm(session, "p", number) = "work"
+Check "  and the picture is used up", IsEmpty(session(CaptchaSessionKey))
+ServeCaptchaImage session, New FakeResponse, 6
+work.Fails = True
+Check "a failure of the component while verifying: try again", CheckCaptchaForm(session, "p", session(CaptchaSessionKey)) = "work"
+work.Fails = False
+' Failed proofs of work alone, on a fresh session, reach the lock.
+Set session = New FakeSession
+For attempt = 1 To CaptchaMaxWrong
+  ServeCaptchaImage session, New FakeResponse, 6
+  CheckCaptchaForm session, "", session(CaptchaSessionKey)
+Next
+Check CaptchaMaxWrong & " failed proofs of work lock the session", CaptchaLocked(session)
+work.Answer = True
+ServeCaptchaImage session, New FakeResponse, 6
+Dim verifiedBefore : verifiedBefore = work.Verified
+Check "a locked session is refused as locked, even with solved work and the right number", _
+  CheckCaptchaForm(session, "p", session(CaptchaSessionKey)) = "locked"
+Check "  before its proof of work is verified (the payload is not spent)", work.Verified = verifiedBefore
+Check "  and the picture is used up", IsEmpty(session(CaptchaSessionKey))
+
+' The secret comes from the site's configuration (Application), and only when one is set.
+Application("CaptchaWorkSecret") = "farm secret"
+Set session = New FakeSession
+CheckWork session, "p"
+Check "the proof of work's secret is Application(""CaptchaWorkSecret"")", work.Secret = "farm secret"
+Set work = New FakeWork
+Set Server.Work = work
+Application("CaptchaWorkSecret") = Empty
+CheckWork session, "p"
+Check "without one, no secret is set (the component's own key)", IsEmpty(work.Secret)
+Set Server.Work = Nothing
 
 If failures = 0 Then WScript.Echo "ALL CHECKS PASSED"

@@ -3,5 +3,5 @@
 <!--#include file="captcha.inc"-->
 <%
 ' The widget's challenge: <altcha-widget challenge="captcha-challenge.asp"> on the form page.
-ServeWorkChallenge Session, Response
+ServeWorkChallenge Session, Request, Response
 %>

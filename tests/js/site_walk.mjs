@@ -174,23 +174,21 @@ try {
   const failed = /Verification failed\.[^.]*\./.exec(shown);
   check('  the widget fails instead of solving', states.split(' ').includes('error') && !states.includes('verified') && failed !== null, shown);
   check('  and says on the console that it needs HTTPS', consoleLines.some((l) => /Secure context \(HTTPS\) required/.test(l)));
-  // Sending the form: either the widget holds it back (a new error state, the page stays) or it goes.
+  // Sending the form: the widget's own checkbox, a required field, stays unticked, and the browser
+  // submits no form with an invalid field (it shows the field's message instead).
   await tab.fill('input[name="answer"]', (await expectedNumber(remote)) || '');
-  const statesBefore = await tab.evaluate(() => window.widgetStates.length);
-  const checksBefore = host.pages.get('/check.asp') || 0;
-  const outcome = await Promise.race([
-    tab.waitForNavigation().then(() => 'sent'),
-    tab.waitForFunction((n) => window.widgetStates.length > n && window.widgetStates[window.widgetStates.length - 1] === 'error',
-                        statesBefore).then(() => 'held back'),
-    tab.click('button[type="submit"]').then(() => new Promise(() => {})),
-  ]);
-  const stayed = outcome === 'held back' && new URL(tab.url()).pathname === '/form.asp' &&
-                 (host.pages.get('/check.asp') || 0) === checksBefore;
-  console.log(`     sending the form there: ${outcome}; the page ${stayed ? 'stays, nothing reached check.asp' : `is ${tab.url()}`}`);
+  const validity = await tab.evaluate(() => {
+    const form = document.querySelector('form');
+    const invalid = [...form.elements].find((element) => !element.checkValidity());
+    return { valid: form.checkValidity(), inWidget: Boolean(invalid && invalid.closest('altcha-widget')),
+             message: invalid && invalid.validationMessage };
+  });
+  console.log(`     sending the form there: ${JSON.stringify(validity)}`);
+  const stayed = validity.valid === false && validity.inWidget;
   check('  and the form cannot be sent: the widget holds it back', stayed);
   const readme = fs.readFileSync(path.join(site, '..', 'README.md'), 'utf8').replace(/\s+/g, ' ');
   check('the README says what a visitor sees there', failed !== null && readme.includes(failed[0]) &&
-        readme.includes('Secure context (HTTPS) required.'));
+        readme.includes('Secure context (HTTPS) required.') && readme.includes(validity.message));
   console.log(`     ${host.runs} page runs`);
 } catch (error) {
   if (error.message === 'short') {

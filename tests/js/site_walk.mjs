@@ -4,7 +4,7 @@
 // session store) thanks the visitor, a wrong one says so, five wrong lock the session, a missing
 // widget file asks to try again; and at a name other than localhost over plain HTTP, what the
 // visitor sees. Prints ok/FAIL lines; exit status 0 only when every check held.
-// usage: node site_walk.mjs SITE_DIR LOADER CSCRIPT [--timeout SECONDS] [--short]
+// usage: node site_walk.mjs SITE_DIR LOADER CSCRIPT [--timeout SECONDS]
 //   SITE_DIR: the unpacked release's examples directory; LOADER and CSCRIPT: the Wine loader and the
 //   cscript.exe of the bitness to walk with (WINEPREFIX and the like set by the caller).
 // The timeout only ends a hang: every wait is for an event, never a budget a step must fit in.
@@ -17,11 +17,6 @@ import { SiteHost } from './site_host.mjs';
 const args = process.argv.slice(2);
 const timeoutAt = args.indexOf('--timeout');
 const timeoutSeconds = timeoutAt >= 0 ? Number(args.splice(timeoutAt, 2)[1]) : 1800;
-// --short: the picture, the sound, the widget, one right and one wrong number only (where every page
-// run is slow, as under emulation).
-const shortAt = args.indexOf('--short');
-const short = shortAt >= 0;
-if (short) args.splice(shortAt, 1);
 const [site, loader, cscript] = args;
 if (!site || !loader || !cscript) {
   console.error('usage: node site_walk.mjs SITE_DIR LOADER CSCRIPT [--timeout SECONDS]');
@@ -121,14 +116,13 @@ try {
   check('the right number: the thank-you page', text.includes(THANKS), text);
 
   // --- Wrong numbers, then the lock --------------------------------------------------------------
-  for (let attempt = 1; attempt <= (short ? 1 : 5); attempt += 1) {
+  for (let attempt = 1; attempt <= 5; attempt += 1) {
     ({ tab } = await openForm(visitor));
     state = await widgetOutcome(tab);
     const right = await expectedNumber(visitor);
     text = await submit(tab, right === '000000' ? '111111' : '000000');
     check(`wrong number ${attempt}: the wrong-number message (widget ${state})`, state === 'verified' && text.includes(WRONG), text);
   }
-  if (short) throw new Error('short');
   ({ tab } = await openForm(visitor));
   state = await widgetOutcome(tab);
   text = await submit(tab, (await expectedNumber(visitor)) || '');
@@ -191,12 +185,8 @@ try {
         readme.includes('Secure context (HTTPS) required.') && readme.includes(validity.message));
   console.log(`     ${host.runs} page runs`);
 } catch (error) {
-  if (error.message === 'short') {
-    console.log(`     --short: the lock, the missing widget and plain HTTP are the full walk's; ${host.runs} page runs`);
-  } else {
-    console.log(`FAIL the walk stopped: ${error.message}`);
-    status = 1;
-  }
+  console.log(`FAIL the walk stopped: ${error.message}`);
+  status = 1;
 } finally {
   clearTimeout(hang);
   for (const { context, profile } of launched) {

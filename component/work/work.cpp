@@ -1,8 +1,6 @@
 #include "component/work/work.h"
 
-#include <cstdio>
 #include <ctime>
-#include <mutex>
 #include <utility>
 
 #include "component/shared/guarded.h"
@@ -16,6 +14,13 @@ namespace vexorin {
 namespace {
 
 std::int64_t SystemClock() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+// A property put: the value stored only when it lies within lo..hi.
+HRESULT PutInRange(LONG value, LONG lo, LONG hi, LONG& field) {
+  if (value < lo || value > hi) return E_INVALIDARG;
+  field = value;
+  return S_OK;
+}
 
 HRESULT Answer(WorkOutcome& outcome, WorkOutcome value) {
   outcome = value;
@@ -114,18 +119,8 @@ HRESULT WorkComponent::Key(std::vector<unsigned char>& key) {
     key = secret_;
     return S_OK;
   }
-  // One 256-bit key per process, drawn at first use; a failed draw is tried again at the next.
-  static std::mutex mutex;
-  static std::vector<unsigned char> processKey;
-  const std::lock_guard<std::mutex> lock(mutex);
-  if (processKey.empty()) {
-    std::vector<unsigned char> drawn(32);
-    const HRESULT hr = platform::SecureRandomBytes(drawn.data(), drawn.size());
-    if (FAILED(hr)) return hr;
-    processKey = std::move(drawn);
-  }
-  key = processKey;
-  return S_OK;
+  static DrawnKey processKey;  // one per process, shared by every object without a Secret
+  return processKey.Get(key);
 }
 
 HRESULT WorkComponent::Challenge(const std::string& binding, const std::string& client, std::string& challenge) {
@@ -315,11 +310,7 @@ HRESULT WorkComponent::get_Cost(LONG* cost) {
   return S_OK;
 }
 
-HRESULT WorkComponent::put_Cost(LONG cost) {
-  if (cost < kMinWorkCost || cost > kMaxWorkCost) return E_INVALIDARG;
-  cost_ = cost;
-  return S_OK;
-}
+HRESULT WorkComponent::put_Cost(LONG cost) { return PutInRange(cost, kMinWorkCost, kMaxWorkCost, cost_); }
 
 HRESULT WorkComponent::get_Expires(LONG* seconds) {
   if (seconds == nullptr) return E_POINTER;
@@ -327,11 +318,7 @@ HRESULT WorkComponent::get_Expires(LONG* seconds) {
   return S_OK;
 }
 
-HRESULT WorkComponent::put_Expires(LONG seconds) {
-  if (seconds < kMinWorkExpires || seconds > kMaxWorkExpires) return E_INVALIDARG;
-  expires_ = seconds;
-  return S_OK;
-}
+HRESULT WorkComponent::put_Expires(LONG seconds) { return PutInRange(seconds, kMinWorkExpires, kMaxWorkExpires, expires_); }
 
 HRESULT WorkComponent::get_MaxCost(LONG* cost) {
   if (cost == nullptr) return E_POINTER;
@@ -339,11 +326,7 @@ HRESULT WorkComponent::get_MaxCost(LONG* cost) {
   return S_OK;
 }
 
-HRESULT WorkComponent::put_MaxCost(LONG cost) {
-  if (cost < kMinWorkCost || cost > kMaxWorkCost) return E_INVALIDARG;
-  maxCost_ = cost;
-  return S_OK;
-}
+HRESULT WorkComponent::put_MaxCost(LONG cost) { return PutInRange(cost, kMinWorkCost, kMaxWorkCost, maxCost_); }
 
 std::string WorkComponent::Statistics() {
   const WorkLedger::Counters c = ledger_->Read(ledger_->Now(clock_()));

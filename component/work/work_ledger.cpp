@@ -84,20 +84,24 @@ std::int64_t WorkLedger::Now(std::int64_t clock) noexcept {
   return std::max(clock, seen);
 }
 
+HRESULT DrawnKey::Get(std::vector<unsigned char>& key) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (key_.empty()) {
+    std::vector<unsigned char> drawn(32);
+    const HRESULT hr = platform::SecureRandomBytes(drawn.data(), drawn.size());
+    if (FAILED(hr)) return hr;
+    key_ = std::move(drawn);
+  }
+  key = key_;
+  return S_OK;
+}
+
 HRESULT WorkLedger::TagOf(const std::string& signature, WorkTag& tag) {
   std::vector<unsigned char> key;
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (tagKey_.empty()) {  // drawn at first use; a failed draw is tried again at the next
-      std::vector<unsigned char> drawn(32);
-      const HRESULT hr = platform::SecureRandomBytes(drawn.data(), drawn.size());
-      if (FAILED(hr)) return hr;
-      tagKey_ = std::move(drawn);
-    }
-    key = tagKey_;
-  }
+  HRESULT hr = tagKey_.Get(key);
+  if (FAILED(hr)) return hr;
   unsigned char digest[platform::kSha256Bytes];
-  const HRESULT hr = platform::HmacSha256(key.data(), key.size(), signature.data(), signature.size(), digest);
+  hr = platform::HmacSha256(key.data(), key.size(), signature.data(), signature.size(), digest);
   if (FAILED(hr)) return hr;
   std::memcpy(tag.data(), digest, tag.size());
   return S_OK;

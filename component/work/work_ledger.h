@@ -54,6 +54,17 @@ class RecentTags {
   std::size_t head_ = 0, size_ = 0, forgotten_ = 0;
 };
 
+// A 256-bit key drawn from the system's generator at first use; a failed draw is tried again at
+// the next. Thread-safe.
+class DrawnKey {
+ public:
+  HRESULT Get(std::vector<unsigned char>& key);
+
+ private:
+  std::mutex mutex_;
+  std::vector<unsigned char> key_;
+};
+
 class WorkLedger {
  public:
   using Derive = HRESULT (*)(const void* password, std::size_t passwordSize, const void* salt, std::size_t saltSize,
@@ -106,7 +117,7 @@ class WorkLedger {
   std::mutex mutex_;
   RecentTags verified_, checked_;
   std::atomic<std::int64_t> highest_{0};
-  std::vector<unsigned char> tagKey_;
+  DrawnKey tagKey_;
   std::mutex gateMutex_;
   std::condition_variable gateFree_;
   unsigned running_ = 0, limit_;

@@ -116,7 +116,7 @@ extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
   // A process that made or checked a challenge keeps what it remembers of them (the used
   // challenges, its key): unloading would let those payloads verify again.
   return vexorin::Guarded([] {
-    return com::Module().lockCount == 0 && !vexorin::ProcessLedgerInUse() ? S_OK : S_FALSE;
+    return com::Module().lockCount == 0 && !vexorin::ProcessWorkStateInUse() ? S_OK : S_FALSE;
   });
 }
 

@@ -117,6 +117,15 @@ bool ConstantTimeEqual(const void* a, const void* b, std::size_t size) noexcept 
 #endif
 }
 
+void SecureZero(void* data, std::size_t size) noexcept {
+  if (data == nullptr || size == 0) return;
+#ifdef _WIN32
+  SecureZeroMemory(data, size);
+#else
+  OPENSSL_cleanse(data, size);
+#endif
+}
+
 bool Base64Decode(const char* text, std::size_t size, std::vector<unsigned char>& out) {
   out.clear();
   if (size % 4 != 0 || size > ULONG_MAX / 2) return false;

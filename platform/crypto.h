@@ -27,6 +27,9 @@ HRESULT Pbkdf2Sha256(const void* password, std::size_t passwordSize, const void*
 // Equal bytes, in a time that depends on `size` only.
 bool ConstantTimeEqual(const void* a, const void* b, std::size_t size) noexcept;
 
+// Overwrites `size` bytes in a way the compiler may not drop (a key about to be freed).
+void SecureZero(void* data, std::size_t size) noexcept;
+
 // Standard base64 with padding, decoded. Refuses anything but the alphabet, a length that is a
 // multiple of four and at most two '=' at the end (the libraries themselves skip whitespace and
 // headers, which a strict check before them keeps out). Throws std::bad_alloc when memory runs out.

@@ -23,20 +23,20 @@ check() {
 }
 # JScript's unescape() form of a text, so that the script's arguments stay ASCII whatever Wine's locale.
 escaped() { node -e 'process.stdout.write(escape(process.argv[1]))' "$1"; }
-# The last case: a challenge at a raised price, a client's ninth in one process.
-for binding in "session 5" "sesión" "セッション" "raised"; do
+# The last case: a challenge at the highest price, a client's 33rd in one process (MaxCost).
+for binding in "session 5" "sesión" "セッション" "dearest"; do
   case "$mode" in
     native)
       challenge=$(printf '%q ' "$runner" --challenge --secret "$secret" --bind "$binding")
-      if [ "$binding" = raised ]; then
-        for i in $(seq 9); do printf -- '--challenge --secret %s --bind raised --client 192.0.2.7\n' "$secret"; done >"$work/raised.txt"
-        challenge="$(printf '%q' "$runner") --batch $(printf '%q' "$work/raised.txt") | tail -n 1"
+      if [ "$binding" = dearest ]; then
+        for i in $(seq 33); do printf -- '--challenge --secret %s --bind dearest --client 192.0.2.7\n' "$secret"; done >"$work/dearest.txt"
+        challenge="$(printf '%q' "$runner") --batch $(printf '%q' "$work/dearest.txt") | tail -n 1"
       fi
       verify() { "$runner" --verify "$1" --secret "$secret" --bind "$binding"; "$runner" --verify "$1" --secret "$secret" --bind other; } ;;
     wine)
       script=$(cd "$here/scripts" && pwd)/work.js
       wine_cscript() { (cd "$(dirname "$script")" && bash "$here/../scripts/wine.sh" run "$runner" cscript //nologo work.js "$@") | tr -d '\r'; }
-      action=challenge; [ "$binding" = raised ] && action=raised
+      action=challenge; [ "$binding" = dearest ] && action=dearest
       challenge="cd $(printf '%q' "$here/scripts") && bash $(printf '%q' "$here/../scripts/wine.sh") run $(printf '%q' "$runner") cscript //nologo work.js $action $(printf '%q' "$secret") $(printf '%q' "$(escaped "$binding")") | tr -d '\r' | grep '^{'"
       verify() { wine_cscript verify "$secret" "$(escaped "$binding")" "$1" | grep -v '^work.js$'; wine_cscript verify "$secret" other "$1" | grep -v '^work.js$' | head -1; } ;;
     *) echo "usage: browser_work_test.sh native TOOL | wine LOADER"; exit 2 ;;
@@ -46,9 +46,12 @@ for binding in "session 5" "sesión" "セッション" "raised"; do
   payload=$(printf '%s' "$answer" | node -e 'let s="";process.stdin.on("data",d=>s+=d).on("end",()=>{try{console.log(JSON.parse(s).payload||"")}catch{}})')
   echo "     [$binding] the widget answered: ${answer:0:160}"
   check "[$binding] the widget solves the component's challenge" test "$state" = verified
-  if [ "$binding" = raised ]; then
-    cost=$(printf '%s' "$payload" | base64 -d 2>/dev/null | node -e 'let s="";process.stdin.on("data",d=>s+=d).on("end",()=>{try{console.log(JSON.parse(s).challenge.parameters.cost)}catch{}})')
-    check "[raised] its price was raised (cost $cost)" test "${cost:-0}" = 40000
+  # The price is attempts at one small cost each: 4,096 at the default Cost, eight times that at MaxCost.
+  attempts=$(printf '%s' "$payload" | base64 -d 2>/dev/null | node -e 'let s="";process.stdin.on("data",d=>s+=d).on("end",()=>{try{const p=JSON.parse(s).challenge.parameters;console.log(p.cost+" "+p.data.attempts)}catch{}})')
+  if [ "$binding" = dearest ]; then
+    check "[dearest] asked MaxCost ($attempts)" test "$attempts" = "1250 32768"
+  else
+    check "[$binding] asked the default Cost ($attempts)" test "$attempts" = "1250 4096"
   fi
   outcome=$(verify "$payload" | tr '\n' '|')
   echo "     [$binding] the component said: $outcome"

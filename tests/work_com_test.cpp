@@ -119,15 +119,16 @@ TEST_F(WorkComTest, CreatedByProgIdsEveryMemberByName) {
   ASSERT_EQ(result.vt, VT_BSTR);
   const auto before = nlohmann::json::parse(Utf8(result.bstrVal));
   VariantClear(&result);
-  // A client that keeps asking pays more, to MaxCost; the counters see each challenge.
+  // A client that keeps asking pays more attempts, to MaxCost; the counters see each challenge.
   std::vector<long long> costs;
   for (int i = 0; i < 40; ++i) {
     ASSERT_EQ(Call(d, L"CreateChallenge", DISPATCH_METHOD, {Text(L"s"), Text(L"2001:db8:1:2::7")}, &result), S_OK);
-    costs.push_back(nlohmann::json::parse(Utf8(result.bstrVal)).at("parameters").at("cost").get<long long>());
+    costs.push_back(nlohmann::json::parse(Utf8(result.bstrVal)).at("parameters").at("data").at("attempts").get<long long>());
     VariantClear(&result);
   }
-  EXPECT_EQ(costs.front(), vexorin::kMinWorkCost);
-  EXPECT_EQ(costs.back(), vexorin::kMinWorkCost * 4);
+  const auto attempts = [](long long cost) { return (cost * 256 + 1249) / 1250; };  // 1,250 iterations each
+  EXPECT_EQ(costs.front(), attempts(vexorin::kMinWorkCost));
+  EXPECT_EQ(costs.back(), attempts(vexorin::kMinWorkCost * 4));
   ASSERT_EQ(Call(d, L"Statistics", DISPATCH_PROPERTYGET, {}, &result), S_OK);
   const auto after = nlohmann::json::parse(Utf8(result.bstrVal));
   VariantClear(&result);
@@ -185,7 +186,7 @@ TEST_F(WorkComTest, ObjectsShareTheProcessKeyAndTheLedgerWhichOutlivesThem) {
   ASSERT_EQ(a->CreateChallenge(empty, nullptr, &challenge), S_OK);
   BSTR cheap = Wide(PayloadOf(Solve(Utf8(challenge))));
   SysFreeString(challenge);
-  ASSERT_EQ(b->put_Cost(vexorin::kMinWorkCost + 1), S_OK);
+  ASSERT_EQ(b->put_Cost(vexorin::kMinWorkCost * 2), S_OK);
   ASSERT_EQ(b->Verify(cheap, empty, &verified), S_OK);
   EXPECT_EQ(verified, VARIANT_FALSE);
   EXPECT_EQ(Reason(b), "cost too low");

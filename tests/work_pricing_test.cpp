@@ -15,15 +15,26 @@ namespace {
 using nlohmann::json;
 using vexorin::kMinWorkCost;
 using vexorin::WorkComponent;
-using vexorin::WorkLedger;
 using vexorin::WorkOutcome;
+using vexorin::WorkSettings;
+using vexorin::WorkState;
 
 std::int64_t now = 1800000000;
 std::int64_t Clock() { return now; }
 
+WorkSettings Settings() {
+  WorkSettings settings;
+  settings.clock = &Clock;
+  settings.budget = 1u << 20;
+  return settings;
+}
+
+// The attempts a price in Cost's units asks at 1,250 iterations an attempt.
+std::int64_t Attempts(std::int64_t price) { return (price * 256 + 1249) / 1250; }
+
 class PricingTest : public testing::Test {
  protected:
-  PricingTest() : work_(&ledger_, &Clock) {
+  PricingTest() : state_(Settings()), work_(&state_) {
     now = 1800000000;
     EXPECT_EQ(work_.SetSecret("pricing"), S_OK);
     EXPECT_EQ(work_.put_Cost(kMinWorkCost), S_OK);
@@ -31,12 +42,18 @@ class PricingTest : public testing::Test {
   }
   std::string Challenge(const std::string& client) {
     std::string text;
-    EXPECT_EQ(work_.Challenge("", client, text), S_OK);
+    EXPECT_EQ(work_.MakeChallenge("", client, text), S_OK);
     return text;
   }
-  std::int64_t Cost(const std::string& client) { return json::parse(Challenge(client))["parameters"]["cost"]; }
+  // The attempts a new challenge for `client` asks.
+  std::int64_t Cost(const std::string& client) { return AttemptsOf(Challenge(client)); }
+  static std::int64_t AttemptsOf(const std::string& challenge) {
+    const json p = json::parse(challenge)["parameters"];
+    EXPECT_EQ(p["cost"], vexorin::kWorkAttemptCost);
+    return p["data"]["attempts"];
+  }
   json Statistics() { return json::parse(work_.Statistics()); }
-  WorkLedger ledger_;
+  WorkState state_;
   WorkComponent work_;
 };
 
@@ -67,12 +84,12 @@ TEST_F(PricingTest, AClientThatKeepsAskingPaysMore) {
   for (const Step& s : steps) {
     for (; asked < s.upTo; ++asked) {
       const std::string challenge = Challenge("198.51.100.9");
-      ASSERT_EQ(json::parse(challenge)["parameters"]["cost"], s.cost) << "challenge " << asked + 1;
+      ASSERT_EQ(AttemptsOf(challenge), Attempts(s.cost)) << "challenge " << asked + 1;
       if (s.cost == 400) raised = challenge;
     }
   }
-  EXPECT_EQ(Cost("198.51.100.10"), 100) << "a neighbour pays the base";
-  EXPECT_EQ(Cost("2001:db8:5:6::1"), 100);
+  EXPECT_EQ(Cost("198.51.100.10"), Attempts(100)) << "a neighbour pays the base";
+  EXPECT_EQ(Cost("2001:db8:5:6::1"), Attempts(100));
   const std::string payload = testing_support::PayloadOf(testing_support::Solve(raised));
   WorkOutcome outcome = WorkOutcome::kNone;
   ASSERT_EQ(work_.Check(payload.data(), payload.size(), "", outcome), S_OK);
@@ -83,31 +100,37 @@ TEST_F(PricingTest, AClientThatKeepsAskingPaysMore) {
 // A burst, then quiet: the count halves every minute, and the price with it.
 TEST_F(PricingTest, ThePriceFallsBackAsTheClientGoesQuiet) {
   for (int i = 0; i < 64; ++i) Challenge("203.0.113.5");
-  EXPECT_EQ(Cost("203.0.113.5"), 1600);  // the 65th
+  EXPECT_EQ(Cost("203.0.113.5"), Attempts(1600));  // the 65th
   now += 60;  // 65 halved to 32.5, plus this one
-  EXPECT_EQ(Cost("203.0.113.5"), 800);
+  EXPECT_EQ(Cost("203.0.113.5"), Attempts(800));
   now += 600;
-  EXPECT_EQ(Cost("203.0.113.5"), 100);
+  EXPECT_EQ(Cost("203.0.113.5"), Attempts(100));
   // One /64 is one client: a source hopping within its network gains nothing.
   for (int i = 0; i < 40; ++i) Challenge("2001:db8:7:8::" + std::to_string(i + 1));
-  EXPECT_EQ(Cost("2001:db8:7:8:ffff::1"), 800);
+  EXPECT_EQ(Cost("2001:db8:7:8:ffff::1"), Attempts(800));
 }
 
-// Many clients each asking once pay the base until the process's own count passes its normal rate;
-// then everyone pays a level more, and the levels fall back when the flood ends.
-TEST_F(PricingTest, AFloodOfClientsRaisesTheProcessLevel) {
-  std::vector<std::int64_t> costs;
-  for (int i = 0; i < 2000; ++i) costs.push_back(Cost("10." + std::to_string(i / 256) + "." + std::to_string(i % 256) + ".1"));
-  EXPECT_EQ(costs[0], 100);
-  EXPECT_EQ(costs[865], 100);
-  EXPECT_EQ(costs[866], 200);   // count 867 > 866: level 1
-  EXPECT_EQ(costs[1732], 400);  // past twice the normal count: level 2
+// Requests cost a sender nothing, so they raise nobody's price: thousands of clients asking once
+// leave a newcomer at the base. Verified solutions are paid work: past the process's normal rate
+// everyone pays a level more, and the levels fall back when the flood ends.
+TEST_F(PricingTest, OnlyPaidWorkRaisesTheProcessLevel) {
+  for (int i = 0; i < 4000; ++i) {
+    ASSERT_EQ(Cost("10." + std::to_string(i / 256) + "." + std::to_string(i % 256) + ".1"), Attempts(100)) << i;
+  }
+  EXPECT_EQ(Cost("192.0.2.200"), Attempts(100));
   json stats = Statistics();
-  EXPECT_EQ(stats["level"], 2);
-  EXPECT_EQ(stats["clients"], 2000);
-  EXPECT_EQ(stats["challenges"], 2000);
+  EXPECT_EQ(stats["level"], 0);
+  EXPECT_EQ(stats["clients"], 4001);
+  EXPECT_EQ(stats["challenges"], 4001);
+  for (int i = 0; i < 866; ++i) state_.pricing.CountVerified(now);
+  EXPECT_EQ(Cost("192.0.2.1"), Attempts(100));
+  state_.pricing.CountVerified(now);  // 867 > 866: level 1
+  EXPECT_EQ(Cost("192.0.2.2"), Attempts(200));
+  for (int i = 0; i < 866; ++i) state_.pricing.CountVerified(now);
+  EXPECT_EQ(Cost("192.0.2.3"), Attempts(400));  // past twice the normal count: level 2
+  EXPECT_EQ(Statistics()["level"], 2);
   now += 600;
-  EXPECT_EQ(Cost("192.0.2.1"), 100);
+  EXPECT_EQ(Cost("192.0.2.4"), Attempts(100));
   EXPECT_EQ(Statistics()["level"], 0);
 }
 

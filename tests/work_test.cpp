@@ -23,10 +23,12 @@ using testing_support::Narrow;
 using testing_support::PayloadOf;
 using testing_support::Solve;
 using vexorin::RecentTags;
-using vexorin::WorkLedger;
-using vexorin::WorkTag;
+using vexorin::WorkClock;
 using vexorin::WorkComponent;
 using vexorin::WorkOutcome;
+using vexorin::WorkSettings;
+using vexorin::WorkState;
+using vexorin::WorkTag;
 
 namespace {
 
@@ -136,9 +138,26 @@ HRESULT CountedDerive(const void* password, std::size_t passwordSize, const void
   return platform::Pbkdf2Sha256(password, passwordSize, salt, saltSize, iterations, out, outSize);
 }
 
+// A state on the fake clock, counting derivations; `budget` challenges a second carry a derivation.
+WorkSettings Settings(unsigned budget = 1u << 20, std::size_t capacity = vexorin::kReplayCapacity) {
+  WorkSettings settings;
+  settings.replayCapacity = settings.checkedCapacity = capacity;
+  settings.budget = budget;
+  settings.derive = &CountedDerive;
+  settings.clock = &FakeClock;
+  return settings;
+}
+
+// The key-signature key ALTCHA's server frameworks make from a secret.
+std::string KeySignatureKey(const std::string& secret) {
+  unsigned char mac[platform::kSha256Bytes];
+  EXPECT_EQ(platform::HmacSha256("derived-secret", 14, secret.data(), secret.size(), mac), S_OK);
+  return HexOf(mac, sizeof mac);
+}
+
 class WorkTest : public testing::Test {
  protected:
-  WorkTest() : ledger_(vexorin::kReplayCapacity, vexorin::kCheckedCapacity, 0, &CountedDerive), work_(&ledger_, &FakeClock) {
+  WorkTest() : state_(Settings()), work_(&state_) {
     fakeNow = 1800000000;
     derivations = 0;
     failDerivations = false;
@@ -148,7 +167,7 @@ class WorkTest : public testing::Test {
   json Solved(const std::string& binding = "") { return Solved(work_, binding); }
   static json Solved(WorkComponent& maker, const std::string& binding) {
     std::string challenge;
-    EXPECT_EQ(maker.Challenge(binding, challenge), S_OK);
+    EXPECT_EQ(maker.MakeChallenge(binding, challenge), S_OK);
     return Solve(challenge);
   }
   WorkOutcome Check(const std::string& payload, const std::string& binding = "") { return Check(work_, payload, binding); }
@@ -164,39 +183,98 @@ class WorkTest : public testing::Test {
     EXPECT_EQ(platform::HmacSha256(secret.data(), secret.size(), text.data(), text.size(), mac), S_OK);
     return {{"parameters", parameters}, {"signature", HexOf(mac, sizeof mac)}};
   }
-  WorkLedger ledger_;
+  WorkState state_;
   WorkComponent work_;
 };
 
+// The server knows the answer: the key at a drawn counter, its first half as the prefix and its
+// HMAC under the key-signature key signed in, at one small derivation whatever the price.
 TEST_F(WorkTest, ChallengeHasAltchasFieldsAndSignature) {
   std::string text;
-  ASSERT_EQ(work_.Challenge("session-1", text), S_OK);
+  ASSERT_EQ(work_.MakeChallenge("session-1", text), S_OK);
+  EXPECT_EQ(derivations.load(), 1);
   const json challenge = json::parse(text);
   const json& p = challenge.at("parameters");
+  const std::int64_t attempts = (vexorin::kMinWorkCost * 256 + 1249) / 1250;
   EXPECT_EQ(p.at("algorithm"), "PBKDF2/SHA-256");
-  EXPECT_EQ(p.at("cost"), vexorin::kMinWorkCost);
+  EXPECT_EQ(p.at("cost"), vexorin::kWorkAttemptCost);
   EXPECT_EQ(p.at("keyLength"), 32);
-  EXPECT_EQ(p.at("keyPrefix"), "00");
   EXPECT_EQ(p.at("expiresAt"), fakeNow + vexorin::kDefaultWorkExpires);
-  EXPECT_EQ(p.at("data"), json({{"session", "session-1"}}));
+  EXPECT_EQ(p.at("data"), json({{"attempts", attempts}, {"session", "session-1"}}));
   EXPECT_EQ(p.at("nonce").get<std::string>().size(), 32u);
   EXPECT_EQ(p.at("salt").get<std::string>().size(), 32u);
   EXPECT_EQ(Signed(p, "test secret").at("signature"), challenge.at("signature"));
+  const json solved = Solve(text);
+  const std::string key = solved.at("solution").at("derivedKey");
+  EXPECT_LT(solved.at("solution").at("counter").get<std::int64_t>(), 2 * attempts);
+  EXPECT_EQ(p.at("keyPrefix"), key.substr(0, 32));
+  const std::string keyKey = KeySignatureKey("test secret");
+  const std::vector<unsigned char> keyBytes = testing_support::BytesOfHex(key);
+  unsigned char mac[platform::kSha256Bytes];
+  ASSERT_EQ(platform::HmacSha256(keyKey.data(), keyKey.size(), keyBytes.data(), keyBytes.size(), mac), S_OK);
+  EXPECT_EQ(p.at("keySignature"), HexOf(mac, sizeof mac));
   std::string other;
-  ASSERT_EQ(work_.Challenge("session-1", other), S_OK);
+  ASSERT_EQ(work_.MakeChallenge("session-1", other), S_OK);
   EXPECT_NE(json::parse(other).at("parameters").at("nonce"), p.at("nonce"));
+  // The counter is drawn from all of [0, 2N): neither half is ever skipped.
+  bool low = false, high = false;
+  for (int i = 0; i < 60; ++i) {
+    ASSERT_EQ(work_.MakeChallenge("", other), S_OK);
+    (Solve(other).at("solution").at("counter").get<std::int64_t>() < attempts ? low : high) = true;
+  }
+  EXPECT_TRUE(low && high);
+}
+
+// Past the budget of derivations a second, the same expected work in the prefix form at no more
+// than the same cost an attempt: nothing derived to make it.
+TEST_F(WorkTest, OverTheBudgetChallengesComeInThePrefixForm) {
+  WorkState state(Settings(1));
+  WorkComponent work(&state);
+  ASSERT_EQ(work.SetSecret("test secret"), S_OK);
+  struct Case { LONG cost; const char* prefix; std::int64_t iterations; };
+  const Case cases[] = {{vexorin::kMinWorkCost, "00", 100}, {20000, "000", 1250}, {40000, "0000", 157},
+                        {160000, "0000", 625}, {vexorin::kMaxWorkCost, "00000", 245}};
+  std::string text;
+  ASSERT_EQ(work.MakeChallenge("", text), S_OK);
+  EXPECT_TRUE(json::parse(text)["parameters"].contains("keySignature"));
+  derivations = 0;
+  for (const Case& c : cases) {
+    ASSERT_EQ(work.put_Cost(c.cost), S_OK);
+    ASSERT_EQ(work.MakeChallenge("", text), S_OK);
+    const json p = json::parse(text)["parameters"];
+    EXPECT_EQ(p["keyPrefix"], c.prefix) << c.cost;
+    EXPECT_EQ(p["cost"], c.iterations) << c.cost;
+    EXPECT_FALSE(p.contains("keySignature"));
+    const std::int64_t attempts = p["data"]["attempts"];
+    EXPECT_EQ(attempts, std::int64_t{1} << (4 * std::strlen(c.prefix)));
+    EXPECT_GE(attempts * c.iterations, std::int64_t{c.cost} * 256) << c.cost;
+    EXPECT_LT(attempts * (c.iterations - 1), std::int64_t{c.cost} * 256) << c.cost;
+  }
+  EXPECT_EQ(derivations.load(), 0);
+  ASSERT_EQ(work.put_Cost(vexorin::kMinWorkCost), S_OK);
+  ASSERT_EQ(work.MakeChallenge("", text), S_OK);
+  const std::string payload = PayloadOf(Solve(text));
+  derivations = 0;
+  EXPECT_EQ(Check(work, payload), WorkOutcome::kVerified);
+  EXPECT_EQ(derivations.load(), 1);
+  fakeNow += 1;  // a new second, a new budget
+  ASSERT_EQ(work.MakeChallenge("", text), S_OK);
+  EXPECT_TRUE(json::parse(text)["parameters"].contains("keySignature"));
+  EXPECT_EQ(json::parse(work.Statistics())["challengesWithoutDerivation"], 6);
 }
 
 TEST_F(WorkTest, SolvedOnceVerifiesOnce) {
   const std::string payload = PayloadOf(Solved("abc"));
   EXPECT_EQ(Check(payload, "abc"), WorkOutcome::kVerified);
   EXPECT_EQ(Check(payload, "abc"), WorkOutcome::kReplayed);
-  EXPECT_EQ(ledger_.Verified(fakeNow), 1u);
+  EXPECT_EQ(state_.ledger.Verified(fakeNow), 1u);
   // Once expired the entry is pruned, and the payload is refused as expired instead.
   fakeNow += vexorin::kDefaultWorkExpires + 1;
   EXPECT_EQ(Check(payload, "abc"), WorkOutcome::kExpired);
-  EXPECT_EQ(ledger_.Verified(fakeNow), 0u);
+  EXPECT_EQ(state_.ledger.Verified(fakeNow), 0u);
 }
+
+WorkComponent* maker = nullptr;  // the table's source of other challenges
 
 // One table of hostile payloads: each a fresh genuine one changed in one way.
 TEST_F(WorkTest, HostilePayloads) {
@@ -268,10 +346,10 @@ TEST_F(WorkTest, HostilePayloads) {
          p["challenge"] = Signed(q, "test secret");
        },
        WorkOutcome::kExpired},
-      {"signed, cost below the object's",
+      {"signed, cost an attempt below the object's work",
        [](json& p) {
          json q = p["challenge"]["parameters"];
-         q["cost"] = vexorin::kMinWorkCost - 1;
+         q["cost"] = 1000;
          p["challenge"] = Signed(q, "test secret");
        },
        WorkOutcome::kCostTooLow},
@@ -289,8 +367,72 @@ TEST_F(WorkTest, HostilePayloads) {
          p["challenge"] = Signed(q, "test secret");
        },
        WorkOutcome::kVerified},
+      // The key proves the work; the counter that found it is the solver's note (as ALTCHA's own
+      // check by key signature takes it).
       {"counter changed", [](json& p) { p["solution"]["counter"] = p["solution"]["counter"].get<int>() + 1; },
+       WorkOutcome::kVerified},
+      {"a key that matches the prefix but not the signature",
+       [](json& p) {
+         std::string key = p["solution"]["derivedKey"];
+         key.back() = key.back() == '0' ? '1' : '0';
+         p["solution"]["derivedKey"] = key;
+       },
        WorkOutcome::kInvalidSolution},
+      {"the key signature removed", [](json& p) { p["challenge"]["parameters"].erase("keySignature"); },
+       WorkOutcome::kInvalidSignature},
+      {"the key signature of another challenge",
+       [](json& p) {
+         std::string other;
+         EXPECT_EQ(maker->MakeChallenge("sess", other), S_OK);
+         p["challenge"]["parameters"]["keySignature"] = json::parse(other)["parameters"]["keySignature"];
+       },
+       WorkOutcome::kInvalidSignature},
+      {"signed, the key signature of another challenge",
+       [](json& p) {
+         std::string other;
+         EXPECT_EQ(maker->MakeChallenge("sess", other), S_OK);
+         json q = p["challenge"]["parameters"];
+         q["keySignature"] = json::parse(other)["parameters"]["keySignature"];
+         p["challenge"] = Signed(q, "test secret");
+       },
+       WorkOutcome::kInvalidSolution},
+      {"signed, the key signature not hex",
+       [](json& p) {
+         json q = p["challenge"]["parameters"];
+         q["keySignature"] = std::string(64, 'g');
+         p["challenge"] = Signed(q, "test secret");
+       },
+       WorkOutcome::kMalformed},
+      {"signed, switched to the prefix form with a short prefix",
+       [](json& p) {
+         json q = p["challenge"]["parameters"];
+         q.erase("keySignature");
+         q["keyPrefix"] = "0";
+         q["data"].erase("attempts");
+         p["challenge"] = Signed(q, "test secret");
+       },
+       WorkOutcome::kCostTooLow},
+      {"signed, switched to deriving (the key signature dropped)",
+       [](json& p) {
+         json q = p["challenge"]["parameters"];
+         q.erase("keySignature");
+         p["challenge"] = Signed(q, "test secret");
+       },
+       WorkOutcome::kVerified},
+      {"signed, fewer attempts than the object asks",
+       [](json& p) {
+         json q = p["challenge"]["parameters"];
+         q["data"]["attempts"] = q["data"]["attempts"].get<int>() / 2;
+         p["challenge"] = Signed(q, "test secret");
+       },
+       WorkOutcome::kCostTooLow},
+      {"signed, attempts not a number",
+       [](json& p) {
+         json q = p["challenge"]["parameters"];
+         q["data"]["attempts"] = "many";
+         p["challenge"] = Signed(q, "test secret");
+       },
+       WorkOutcome::kMalformed},
       {"counter negative", [](json& p) { p["solution"]["counter"] = -1; }, WorkOutcome::kInvalidSolution},
       {"counter 2^32", [](json& p) { p["solution"]["counter"] = 4294967296ll; }, WorkOutcome::kInvalidSolution},
       {"counter a string", [](json& p) { p["solution"]["counter"] = "0"; }, WorkOutcome::kInvalidSolution},
@@ -307,6 +449,7 @@ TEST_F(WorkTest, HostilePayloads) {
       {"derived key short", [](json& p) { p["solution"]["derivedKey"] = "00"; }, WorkOutcome::kInvalidSolution},
       {"derived key missing", [](json& p) { p["solution"].erase("derivedKey"); }, WorkOutcome::kInvalidSolution},
   };
+  maker = &work_;
   for (const Case& c : cases) {
     json payload = Solved("sess");
     c.change(payload);
@@ -329,8 +472,8 @@ TEST_F(WorkTest, HostilePayloads) {
 }
 
 TEST_F(WorkTest, ChallengesOfTheProcessKeyVerifyAcrossObjectsButNotUnderASecret) {
-  WorkLedger ledger(16, 16);
-  WorkComponent a(&ledger, &FakeClock), b(&ledger, &FakeClock);
+  WorkState state(Settings(1u << 20, 16));
+  WorkComponent a(&state), b(&state);
   ASSERT_EQ(a.put_Cost(vexorin::kMinWorkCost), S_OK);
   ASSERT_EQ(b.put_Cost(vexorin::kMinWorkCost), S_OK);
   const std::string payload = PayloadOf(Solved(a, ""));
@@ -340,63 +483,99 @@ TEST_F(WorkTest, ChallengesOfTheProcessKeyVerifyAcrossObjectsButNotUnderASecret)
 }
 
 // A challenge is checked against the object that checks it: a cheaper form's challenge, or one that
-// lives longer than this object allows, does not pass, though the secret is the same.
+// lives longer than this object allows, does not pass, though the secret is the same. Work is
+// compared as work: the prefix form's 16^3 attempts at 1,250 iterations is the default Cost.
 TEST_F(WorkTest, VerifyHoldsToItsOwnCostAndExpires) {
-  WorkComponent cheap(&ledger_, &FakeClock), dear(&ledger_, &FakeClock), longLived(&ledger_, &FakeClock);
-  for (WorkComponent* w : {&cheap, &dear, &longLived}) ASSERT_EQ(w->SetSecret("test secret"), S_OK);
+  WorkComponent cheap(&state_), dear(&state_), longLived(&state_), fair(&state_);
+  for (WorkComponent* w : {&cheap, &dear, &longLived, &fair}) ASSERT_EQ(w->SetSecret("test secret"), S_OK);
   ASSERT_EQ(cheap.put_Cost(vexorin::kMinWorkCost), S_OK);
   ASSERT_EQ(dear.put_Cost(vexorin::kMinWorkCost * 2), S_OK);
   ASSERT_EQ(longLived.put_Cost(vexorin::kMinWorkCost), S_OK);
   ASSERT_EQ(longLived.put_Expires(vexorin::kMaxWorkExpires), S_OK);
-  EXPECT_EQ(Check(dear, PayloadOf(Solved(cheap, ""))), WorkOutcome::kCostTooLow);
-  EXPECT_EQ(Check(cheap, PayloadOf(Solved(longLived, ""))), WorkOutcome::kLifetimeTooLong);
-  EXPECT_EQ(Check(cheap, PayloadOf(Solved(dear, ""))), WorkOutcome::kVerified);  // dearer is fine
-  EXPECT_EQ(derivations.load(), 1);  // refused by policy before any derivation
+  const std::string fromCheap = PayloadOf(Solved(cheap, "")), fromLongLived = PayloadOf(Solved(longLived, ""));
+  const std::string fromDear = PayloadOf(Solved(dear, ""));
+  derivations = 0;
+  EXPECT_EQ(Check(dear, fromCheap), WorkOutcome::kCostTooLow);
+  EXPECT_EQ(Check(cheap, fromLongLived), WorkOutcome::kLifetimeTooLong);
+  EXPECT_EQ(Check(cheap, fromDear), WorkOutcome::kVerified);  // dearer is fine
+  EXPECT_EQ(derivations.load(), 0);  // refused by policy, and verified by one HMAC
+  ASSERT_EQ(fair.put_Cost(vexorin::kDefaultWorkCost), S_OK);
+  for (const std::int64_t cost : {std::int64_t{1250}, std::int64_t{1249}}) {
+    json solved = Solved();
+    json q = solved["challenge"]["parameters"];
+    q.erase("keySignature");
+    q["data"].erase("attempts");
+    q["keyPrefix"] = "000";
+    q["cost"] = cost;
+    solved["challenge"] = Signed(q, "test secret");
+    EXPECT_EQ(Check(fair, PayloadOf(solved)), cost == 1250 ? WorkOutcome::kInvalidSolution : WorkOutcome::kCostTooLow);
+  }
 }
 
-// A solution is checked once per challenge: a retry, right or wrong, runs no key derivation.
-TEST_F(WorkTest, RetriedSolutionRunsNoDerivation) {
-  json genuine = Solved();
-  json wrong = genuine;
+// A wrong solution costs one HMAC and leaves nothing behind; where a key derivation checks one
+// (the prefix form), a retry, right or wrong, runs none.
+TEST_F(WorkTest, WrongSolutionsCostNoDerivationAndRetriesNone) {
+  json wrong = Solved();
   wrong["solution"]["derivedKey"] = std::string(64, '0');
   derivations = 0;
-  EXPECT_EQ(Check(PayloadOf(wrong)), WorkOutcome::kInvalidSolution);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(Check(PayloadOf(wrong)), WorkOutcome::kInvalidSolution);
+  EXPECT_EQ(derivations.load(), 0);
+
+  WorkState state(Settings(1));
+  WorkComponent work(&state);
+  ASSERT_EQ(work.SetSecret("s"), S_OK);
+  ASSERT_EQ(work.put_Cost(vexorin::kMinWorkCost), S_OK);
+  std::string spent;
+  ASSERT_EQ(work.MakeChallenge("", spent), S_OK);  // the second's one derivation
+  json genuine = Solved(work, "");
+  ASSERT_FALSE(genuine["challenge"]["parameters"].contains("keySignature"));
+  wrong = genuine;
+  wrong["solution"]["derivedKey"] = genuine["solution"]["derivedKey"].get<std::string>().substr(0, 2) + std::string(62, '0');
+  derivations = 0;
+  EXPECT_EQ(Check(work, PayloadOf(wrong)), WorkOutcome::kInvalidSolution);
   EXPECT_EQ(derivations.load(), 1);
-  for (int i = 0; i < 100; ++i) EXPECT_EQ(Check(PayloadOf(wrong)), WorkOutcome::kAlreadyChecked);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(Check(work, PayloadOf(wrong)), WorkOutcome::kAlreadyChecked);
   wrong["solution"]["counter"] = 12345;
-  EXPECT_EQ(Check(PayloadOf(wrong)), WorkOutcome::kAlreadyChecked);
-  EXPECT_EQ(Check(PayloadOf(genuine)), WorkOutcome::kAlreadyChecked);
+  EXPECT_EQ(Check(work, PayloadOf(wrong)), WorkOutcome::kAlreadyChecked);
+  EXPECT_EQ(Check(work, PayloadOf(genuine)), WorkOutcome::kAlreadyChecked);
   EXPECT_EQ(derivations.load(), 1);
 }
 
-// Verify at t, prune past the expiry, step the clock back: the payload is still refused.
-TEST_F(WorkTest, ClockSteppedBackBringsNoReplayBack) {
-  const std::int64_t start = fakeNow;
-  const std::string payload = PayloadOf(Solved());
-  EXPECT_EQ(Check(payload), WorkOutcome::kVerified);
-  fakeNow = start + vexorin::kDefaultWorkExpires + 100;
-  EXPECT_EQ(Check(PayloadOf(Solved())), WorkOutcome::kVerified);  // prunes the first entry
-  EXPECT_EQ(ledger_.Verified(fakeNow), 1u);
-  fakeNow = start + 100;
-  EXPECT_EQ(Check(payload), WorkOutcome::kExpired);
-  std::string challenge;  // made at the highest time seen, not the clock's
-  ASSERT_EQ(work_.Challenge("", challenge), S_OK);
-  EXPECT_EQ(json::parse(challenge)["parameters"]["expiresAt"], start + 2 * vexorin::kDefaultWorkExpires + 100);
+// The time never goes back and never stands still: it runs with the monotonic clock, follows the
+// wall clock forward, and when the wall clock steps back it keeps running.
+std::int64_t wall = 0, steady = 0;
+std::int64_t Wall() { return wall; }
+std::int64_t Steady() { return steady; }
+TEST(WorkClockTest, NeverBackNeverStill) {
+  wall = 1800000000;
+  steady = 500;
+  WorkClock clock(&Wall, &Steady);
+  EXPECT_EQ(clock.Now(), 1800000000);
+  steady += 10, wall += 10;
+  EXPECT_EQ(clock.Now(), 1800000010);
+  wall -= 3600;  // an hour fast, then corrected
+  EXPECT_EQ(clock.Now(), 1800000010);
+  steady += 600, wall += 600;
+  EXPECT_EQ(clock.Now(), 1800000610);  // lifetimes end and counts decay on time
+  wall += 7200;  // stepped forward: followed
+  EXPECT_EQ(clock.Now(), 1800004210);
+  steady += 1;
+  EXPECT_EQ(clock.Now(), 1800004211);
 }
 
 // More verified payloads than the ledger holds: nobody is locked out, the newest are still refused
 // as replays, and only the oldest could be tried again.
 TEST_F(WorkTest, FullLedgerForgetsTheOldestAndLocksNobodyOut) {
-  WorkLedger small(4, 4);
-  WorkComponent work(&small, &FakeClock);
+  WorkState small(Settings(1u << 20, 4));
+  WorkComponent work(&small);
   ASSERT_EQ(work.SetSecret("s"), S_OK);
   ASSERT_EQ(work.put_Cost(vexorin::kMinWorkCost), S_OK);
   std::vector<std::string> payloads;
   for (int i = 0; i < 12; ++i) payloads.push_back(PayloadOf(Solved(work, "")));
   for (const std::string& p : payloads) EXPECT_EQ(Check(work, p), WorkOutcome::kVerified);
   EXPECT_EQ(Check(work, PayloadOf(Solved(work, ""))), WorkOutcome::kVerified);  // a visitor after the flood
-  EXPECT_EQ(small.Verified(fakeNow), 4u);
-  EXPECT_EQ(small.ForgottenVerified(), 9u);
+  EXPECT_EQ(small.ledger.Verified(fakeNow), 4u);
+  EXPECT_EQ(small.ledger.ForgottenVerified(), 9u);
   for (std::size_t i = payloads.size() - 3; i < payloads.size(); ++i) {
     EXPECT_EQ(Check(work, payloads[i]), WorkOutcome::kReplayed) << i;
   }
@@ -430,40 +609,61 @@ TEST(RecentTagsTest, KeepsExactlyTheNewestWithinItsCapacity) {
   }
 }
 
+// Racers with one payload, in either form: one verifies, and the prefix form derives once.
 TEST_F(WorkTest, ConcurrentChecksOfOnePayloadVerifyItOnce) {
-  const std::string payload = PayloadOf(Solved());
-  std::atomic<int> verified{0}, refused{0};
-  std::vector<std::thread> threads;
-  for (int i = 0; i < 8; ++i) {
-    threads.emplace_back([&] {
-      WorkComponent work(&ledger_, &FakeClock);
-      EXPECT_EQ(work.SetSecret("test secret"), S_OK);
-      EXPECT_EQ(work.put_Cost(vexorin::kMinWorkCost), S_OK);
-      const WorkOutcome outcome = Check(work, payload);
-      if (outcome == WorkOutcome::kVerified) ++verified;
-      if (outcome == WorkOutcome::kReplayed || outcome == WorkOutcome::kAlreadyChecked) ++refused;
-    });
+  for (const unsigned budget : {1u << 20, 0u}) {
+    WorkState state(Settings(budget == 0 ? 1 : budget));
+    WorkComponent made(&state);
+    ASSERT_EQ(made.SetSecret("test secret"), S_OK);
+    ASSERT_EQ(made.put_Cost(vexorin::kMinWorkCost), S_OK);
+    std::string spent;
+    if (budget == 0) {
+      ASSERT_EQ(made.MakeChallenge("", spent), S_OK);
+    }
+    const std::string payload = PayloadOf(Solved(made, ""));
+    derivations = 0;
+    std::atomic<int> verified{0}, refused{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i) {
+      threads.emplace_back([&] {
+        WorkComponent work(&state);
+        EXPECT_EQ(work.SetSecret("test secret"), S_OK);
+        EXPECT_EQ(work.put_Cost(vexorin::kMinWorkCost), S_OK);
+        const WorkOutcome outcome = Check(work, payload);
+        if (outcome == WorkOutcome::kVerified) ++verified;
+        if (outcome == WorkOutcome::kReplayed || outcome == WorkOutcome::kAlreadyChecked) ++refused;
+      });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(verified.load(), 1) << budget;
+    EXPECT_EQ(refused.load(), 7) << budget;
+    EXPECT_EQ(derivations.load(), budget == 0 ? 1 : 0) << budget;
   }
-  for (auto& t : threads) t.join();
-  EXPECT_EQ(verified.load(), 1);
-  EXPECT_EQ(refused.load(), 7);
-  EXPECT_EQ(derivations.load(), 1);
 }
 
 // The platform's failure is the caller's error, never a verdict on the visitor's payload.
 TEST_F(WorkTest, PlatformFailureIsAnErrorNotAVerdict) {
-  const auto payload = Bstr(PayloadOf(Solved()));
+  WorkState state(Settings(1));
+  WorkComponent work(&state);
+  ASSERT_EQ(work.SetSecret("test secret"), S_OK);
+  ASSERT_EQ(work.put_Cost(vexorin::kMinWorkCost), S_OK);
+  std::string spent;
+  ASSERT_EQ(work.MakeChallenge("", spent), S_OK);
+  const auto payload = Bstr(PayloadOf(Solved(work, "")));  // the prefix form: checked by deriving
+  const auto another = Bstr(PayloadOf(Solved(work, "")));
   failDerivations = true;
   WorkOutcome outcome = WorkOutcome::kNone;
   const std::string text = Narrow(payload.get());
-  EXPECT_EQ(work_.Check(text.data(), text.size(), "", outcome), E_NOTIMPL);
+  EXPECT_EQ(work.Check(text.data(), text.size(), "", outcome), E_NOTIMPL);
   VARIANT_BOOL verified = VARIANT_TRUE;
-  EXPECT_EQ(work_.Verify(Bstr(PayloadOf(Solved())).get(), nullptr, &verified), E_NOTIMPL);
+  EXPECT_EQ(work.Verify(another.get(), nullptr, &verified), E_NOTIMPL);
   EXPECT_EQ(verified, VARIANT_FALSE);
   BSTR reason = nullptr;
-  ASSERT_EQ(work_.get_Reason(&reason), S_OK);
+  ASSERT_EQ(work.get_Reason(&reason), S_OK);
   EXPECT_EQ(Narrow(reason), "");
   SysFreeString(reason);
+  fakeNow += 1;  // the counter form derives to make a challenge
+  EXPECT_EQ(work.MakeChallenge("", spent), E_NOTIMPL);
 }
 
 // Whatever script a binding is in, the challenge's data stays ASCII (the widget's btoa takes
@@ -477,7 +677,7 @@ TEST_F(WorkTest, BindingsBeyondAsciiTravelAsAscii) {
                         {"\xf0\x9f\x98\x80", "%F0%9F%98%80"}};
   for (const Case& c : cases) {
     std::string challenge;
-    ASSERT_EQ(work_.Challenge(c.binding, challenge), S_OK);
+    ASSERT_EQ(work_.MakeChallenge(c.binding, challenge), S_OK);
     EXPECT_EQ(json::parse(challenge)["parameters"]["data"]["session"], c.data) << c.data;
     const std::string payload = PayloadOf(Solve(challenge));
     EXPECT_EQ(Check(payload, c.data == std::string(c.binding) ? "other" : c.data), WorkOutcome::kInvalidBinding) << c.data;

@@ -1,6 +1,6 @@
 #include "component/work/work.h"
 
-#include <ctime>
+#include <cstring>
 #include <utility>
 
 #include "component/shared/guarded.h"
@@ -12,8 +12,6 @@
 namespace vexorin {
 
 namespace {
-
-std::int64_t SystemClock() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 // A property put: the value stored only when it lies within lo..hi.
 HRESULT PutInRange(LONG value, LONG lo, LONG hi, LONG& field) {
@@ -31,7 +29,9 @@ HRESULT Answer(WorkOutcome& outcome, WorkOutcome value) {
 struct Parameters {
   std::vector<unsigned char> nonce, salt;
   std::int64_t cost = 0, keyLength = 0, expiresAt = 0;
+  std::int64_t attempts = 0;    // the expected attempts its maker signed in; 0: not said
   std::string prefix;           // lower case
+  std::string keySignature;     // empty: the solution is checked by deriving its key
   std::string session;          // empty when the challenge has no binding
 };
 
@@ -44,7 +44,7 @@ bool ReadParameters(const Json& json, Parameters& p) {
   const Json* length = Member(json, "keyLength");
   const Json* expiresAt = Member(json, "expiresAt");
   if (algorithm == nullptr || *algorithm != kWorkAlgorithm || nonce == nullptr || !FromHex(*nonce, p.nonce) ||
-      salt == nullptr || !FromHex(*salt, p.salt) || cost == nullptr || !IntegerIn(*cost, 1, kMaxWorkCost, p.cost) ||
+      salt == nullptr || !FromHex(*salt, p.salt) || cost == nullptr || !IntegerIn(*cost, 1, kMaxWorkIterations, p.cost) ||
       length == nullptr || !IntegerIn(*length, 1, 64, p.keyLength) || prefix == nullptr || prefix->empty() ||
       prefix->size() > static_cast<std::size_t>(p.keyLength) * 2 || expiresAt == nullptr ||
       !IntegerIn(*expiresAt, 1, INT64_MAX / 2, p.expiresAt)) {
@@ -55,10 +55,47 @@ bool ReadParameters(const Json& json, Parameters& p) {
     if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
   }
   if (!IsLowerHex(p.prefix)) return false;
+  if (const Json* keySignature = Member(json, "keySignature")) {
+    const std::string* text = StringMember(json, "keySignature");
+    if (text == nullptr || text->size() != 2 * platform::kSha256Bytes || !IsLowerHex(*text)) return false;
+    p.keySignature = *text;
+    (void)keySignature;
+  }
   const Json* data = Member(json, "data");
   const std::string* session = data != nullptr ? StringMember(*data, "session") : nullptr;
   if (session != nullptr) p.session = *session;
+  const Json* attempts = data != nullptr ? Member(*data, "attempts") : nullptr;
+  if (attempts != nullptr && !IntegerIn(*attempts, 1, 0x100000000ll, p.attempts)) return false;
   return true;
+}
+
+// The work a challenge asks, in PBKDF2 iterations: as its maker signed it; else a prefix form's
+// 16 to the prefix's length; else (another server's counter form) the attempts the counter took.
+std::int64_t ExpectedWork(const Parameters& p, std::uint32_t counter) {
+  std::int64_t attempts = p.attempts;
+  if (attempts == 0) {
+    attempts = static_cast<std::int64_t>(counter) + 1;
+    if (p.prefix.size() <= kMaxPrefixFormDigits) attempts = std::int64_t{1} << (4 * p.prefix.size());
+  }
+  return attempts * p.cost;
+}
+
+// The password ALTCHA derives from: the nonce, then the counter as a big-endian 32-bit word.
+std::vector<unsigned char> Password(const std::vector<unsigned char>& nonce, std::uint32_t counter) {
+  std::vector<unsigned char> password = nonce;
+  for (int shift = 24; shift >= 0; shift -= 8) password.push_back(static_cast<unsigned char>(counter >> shift));
+  return password;
+}
+
+HRESULT HexHmac(const SecretBytes& key, const void* data, std::size_t size, std::string& hex) {
+  unsigned char mac[platform::kSha256Bytes];
+  const HRESULT hr = platform::HmacSha256(key.data(), key.size(), data, size, mac);
+  if (SUCCEEDED(hr)) hex = Hex(mac, sizeof mac);
+  return hr;
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && platform::ConstantTimeEqual(a.data(), b.data(), a.size());
 }
 
 // The solution's counter and key, as well-formed as the challenge asks; nothing derived yet.
@@ -89,6 +126,7 @@ const char* WorkOutcomeText(WorkOutcome outcome) noexcept {
     case WorkOutcome::kInvalidSolution: return "invalid solution";
     case WorkOutcome::kAlreadyChecked: return "already checked";
     case WorkOutcome::kReplayed: return "replayed";
+    case WorkOutcome::kBusy: return "busy";
   }
   return "";
 }
@@ -109,71 +147,85 @@ std::string BindingInData(const std::string& utf8) {
   return out;
 }
 
-WorkComponent::WorkComponent(WorkLedger* ledger, Clock clock) noexcept
-    : ledger_(ledger != nullptr ? ledger : &ProcessLedger()),
-      processLedger_(ledger == nullptr),
-      clock_(clock != nullptr ? clock : &SystemClock) {}
+WorkComponent::WorkComponent(WorkState* state) noexcept
+    : state_(state != nullptr ? state : &ProcessWorkState()), processState_(state == nullptr) {}
 
-HRESULT WorkComponent::Key(std::vector<unsigned char>& key) {
-  if (!secret_.empty()) {
-    key = secret_;
+HRESULT WorkComponent::Keys(const WorkKeys*& keys) {
+  if (!secret_.signing.empty()) {
+    keys = &secret_;
     return S_OK;
   }
-  static DrawnKey processKey;  // one per process, shared by every object without a Secret
-  return processKey.Get(key);
+  return state_->keys.Get(keys);  // one per process, shared by every object without a Secret
 }
 
-HRESULT WorkComponent::Challenge(const std::string& binding, const std::string& client, std::string& challenge) {
-  if (processLedger_) MarkProcessLedgerInUse();
-  unsigned char random[32];
-  HRESULT hr = platform::SecureRandomBytes(random, sizeof random);
+HRESULT WorkComponent::MakeChallenge(const std::string& binding, const std::string& client, std::string& challenge) {
+  if (processState_) MarkProcessWorkStateInUse();
+  const WorkKeys* keys = nullptr;
+  HRESULT hr = Keys(keys);
   if (FAILED(hr)) return hr;
-  std::vector<unsigned char> key;
-  hr = Key(key);
+  WorkTag clientTag{};
+  if (!client.empty()) {
+    hr = state_->ledger.TagOf("client " + ClientGroup(client), clientTag);
+    if (FAILED(hr)) return hr;
+  }
+  std::uint64_t clientKey;
+  std::memcpy(&clientKey, clientTag.data(), sizeof clientKey);
+  const std::int64_t now = state_->Now();
+  const std::int64_t work = state_->pricing.Price(!client.empty(), clientKey, cost_, maxCost_, now) * kWorkCostUnit;
+  unsigned char random[40];
+  hr = platform::SecureRandomBytes(random, sizeof random);
   if (FAILED(hr)) return hr;
-  const std::int64_t now = ledger_->Now(clock_());
-  std::int64_t price = cost_;
-  hr = ledger_->PriceChallenge(client, cost_, maxCost_, now, price);
-  if (FAILED(hr)) return hr;
+  const std::vector<unsigned char> nonce(random, random + 16);
+  std::int64_t iterations = kWorkAttemptCost, attempts;
+  std::string prefix, keySignature;
+  if (state_->pricing.TakeDerivation(now)) {
+    // The counter form: the counter drawn uniformly from [0, 2N), so that a solver counting from 0
+    // (as the widget does) expects N attempts and none can skip a part of the range.
+    attempts = (work + kWorkAttemptCost - 1) / kWorkAttemptCost;
+    std::uint64_t draw;
+    std::memcpy(&draw, random + 32, sizeof draw);
+    const auto counter = static_cast<std::uint32_t>(draw % static_cast<std::uint64_t>(2 * attempts));
+    const std::vector<unsigned char> password = Password(nonce, counter);
+    unsigned char key[kWorkKeyLength];
+    hr = state_->Derive(password.data(), password.size(), random + 16, 16, static_cast<unsigned long>(iterations), key,
+                        sizeof key);
+    if (SUCCEEDED(hr)) hr = HexHmac(keys->keySignature, key, sizeof key, keySignature);
+    prefix = Hex(key, kWorkKeyPrefixBytes);
+    platform::SecureZero(key, sizeof key);
+    if (FAILED(hr)) return hr;
+  } else {
+    // The prefix form at no more than the same cost an attempt: 16 to the prefix's length attempts.
+    std::size_t digits = 1;
+    while (digits < kMaxPrefixFormDigits && work > (kWorkAttemptCost << (4 * digits))) ++digits;
+    attempts = std::int64_t{1} << (4 * digits);
+    iterations = (work + attempts - 1) / attempts;
+    prefix.assign(digits, '0');
+  }
   // The parameters in JSON.stringify's form with sorted keys: the text ALTCHA signs.
   std::string parameters = "{\"algorithm\":\"";
   parameters += kWorkAlgorithm;
-  parameters += "\",\"cost\":" + std::to_string(price);
+  parameters += "\",\"cost\":" + std::to_string(iterations);
+  parameters += ",\"data\":{\"attempts\":" + std::to_string(attempts);
   if (!binding.empty()) {
-    parameters += ",\"data\":{\"session\":";
+    parameters += ",\"session\":";
     AppendJsonString(parameters, BindingInData(binding));
-    parameters += '}';
   }
-  parameters += ",\"expiresAt\":" + std::to_string(now + expires_);
+  parameters += "},\"expiresAt\":" + std::to_string(now + expires_);
   parameters += ",\"keyLength\":" + std::to_string(kWorkKeyLength);
-  parameters += ",\"keyPrefix\":\"";
-  parameters += kWorkKeyPrefix;
-  parameters += "\",\"nonce\":\"" + Hex(random, 16) + "\",\"salt\":\"" + Hex(random + 16, 16) + "\"}";
-  unsigned char signature[platform::kSha256Bytes];
-  hr = platform::HmacSha256(key.data(), key.size(), parameters.data(), parameters.size(), signature);
+  parameters += ",\"keyPrefix\":\"" + prefix + '"';
+  if (!keySignature.empty()) parameters += ",\"keySignature\":\"" + keySignature + '"';
+  parameters += ",\"nonce\":\"" + Hex(random, 16) + "\",\"salt\":\"" + Hex(random + 16, 16) + "\"}";
+  std::string signature;
+  hr = HexHmac(keys->signing, parameters.data(), parameters.size(), signature);
   if (FAILED(hr)) return hr;
-  challenge = "{\"parameters\":" + parameters + ",\"signature\":\"" + Hex(signature, sizeof signature) + "\"}";
-  return S_OK;
-}
-
-HRESULT WorkComponent::SignatureHolds(const std::string& canonical, const std::string& signature, bool& holds) {
-  holds = false;
-  std::vector<unsigned char> key;
-  HRESULT hr = Key(key);
-  if (FAILED(hr)) return hr;
-  unsigned char expected[platform::kSha256Bytes];
-  hr = platform::HmacSha256(key.data(), key.size(), canonical.data(), canonical.size(), expected);
-  if (FAILED(hr)) return hr;
-  const std::string expectedHex = Hex(expected, sizeof expected);
-  holds = signature.size() == expectedHex.size() &&
-          platform::ConstantTimeEqual(signature.data(), expectedHex.data(), expectedHex.size());
+  challenge = "{\"parameters\":" + parameters + ",\"signature\":\"" + signature + "\"}";
   return S_OK;
 }
 
 HRESULT WorkComponent::Check(const char* payload, std::size_t size, const std::string& binding, WorkOutcome& outcome) {
-  if (processLedger_) MarkProcessLedgerInUse();
+  if (processState_) MarkProcessWorkStateInUse();
   const HRESULT hr = Judge(payload, size, binding, outcome);
-  if (SUCCEEDED(hr)) ledger_->CountOutcome(static_cast<int>(outcome));
+  if (SUCCEEDED(hr)) state_->CountOutcome(static_cast<int>(outcome));
   return hr;
 }
 
@@ -195,56 +247,65 @@ HRESULT WorkComponent::Judge(const char* payload, std::size_t size, const std::s
     return S_OK;
   }
 
-  // 2. The signature, before any field is trusted (a cost of 1, another prefix).
-  std::string canonical;
-  AppendCanonical(canonical, *parametersJson);
-  bool holds = false;
-  HRESULT hr = SignatureHolds(canonical, *signature, holds);
+  // 2. The signature, before any field is trusted (a cost of 1, another prefix, a key signature).
+  const WorkKeys* keys = nullptr;
+  HRESULT hr = Keys(keys);
   if (FAILED(hr)) return hr;
-  if (!holds) return Answer(outcome, WorkOutcome::kInvalidSignature);
+  std::string canonical, expected;
+  AppendCanonical(canonical, *parametersJson);
+  hr = HexHmac(keys->signing, canonical.data(), canonical.size(), expected);
+  if (FAILED(hr)) return hr;
+  if (!SameText(*signature, expected)) return Answer(outcome, WorkOutcome::kInvalidSignature);
   Parameters p;
   if (!ReadParameters(*parametersJson, p)) return S_OK;
 
   // 3. This page's challenge, on this object's terms, still alive.
-  const std::int64_t now = ledger_->Now(clock_());
+  const std::int64_t now = state_->Now();
   if (p.session != BindingInData(binding)) return Answer(outcome, WorkOutcome::kInvalidBinding);
-  if (p.cost < cost_) return Answer(outcome, WorkOutcome::kCostTooLow);
+  std::uint32_t counter = 0;
+  const std::string* sentKey = nullptr;
+  const bool wellFormed = ReadSolution(*solution, p, counter, sentKey);  // else counter 0 for the policy
+  if (ExpectedWork(p, counter) < cost_ * kWorkCostUnit) return Answer(outcome, WorkOutcome::kCostTooLow);
   if (p.expiresAt > now + expires_ + kWorkClockSkew) return Answer(outcome, WorkOutcome::kLifetimeTooLong);
   if (p.expiresAt < now) return Answer(outcome, WorkOutcome::kExpired);
+  if (!wellFormed) return Answer(outcome, WorkOutcome::kInvalidSolution);
 
-  // 4. One solution check per challenge, and a verified one never again.
-  std::uint32_t counter = 0;
-  const std::string* derivedHex = nullptr;
-  if (!ReadSolution(*solution, p, counter, derivedHex)) return Answer(outcome, WorkOutcome::kInvalidSolution);
+  // 4. A verified challenge never again.
   WorkTag tag;
-  hr = ledger_->TagOf(*signature, tag);
+  hr = state_->ledger.TagOf(*signature, tag);
   if (FAILED(hr)) return hr;
-  switch (ledger_->Admit(tag, p.expiresAt, now)) {
-    case WorkLedger::Admission::kReplayed: return Answer(outcome, WorkOutcome::kReplayed);
-    case WorkLedger::Admission::kAlreadyChecked: return Answer(outcome, WorkOutcome::kAlreadyChecked);
-    case WorkLedger::Admission::kAdmitted: break;
-  }
+  if (state_->ledger.WasVerified(tag, now)) return Answer(outcome, WorkOutcome::kReplayed);
+  if (sentKey->compare(0, p.prefix.size(), p.prefix) != 0) return Answer(outcome, WorkOutcome::kInvalidSolution);
 
-  // 5. The key derivation: the nonce, then the counter as a big-endian 32-bit word, as password.
-  std::vector<unsigned char> password = p.nonce;
-  for (int shift = 24; shift >= 0; shift -= 8) password.push_back(static_cast<unsigned char>(counter >> shift));
-  std::vector<unsigned char> derived(static_cast<std::size_t>(p.keyLength));
-  hr = ledger_->DeriveKey(password.data(), password.size(), p.salt.data(), p.salt.size(),
-                          static_cast<unsigned long>(p.cost), derived.data(), derived.size());
-  if (FAILED(hr)) return hr;
-  const std::string derivedKey = Hex(derived.data(), derived.size());
-  if (!platform::ConstantTimeEqual(derivedKey.data(), derivedHex->data(), derivedKey.size()) ||
-      derivedKey.compare(0, p.prefix.size(), p.prefix) != 0) {
-    return Answer(outcome, WorkOutcome::kInvalidSolution);
+  // 5. The server knows the answer: one HMAC of the sent key against the signed one.
+  if (!p.keySignature.empty()) {
+    std::vector<unsigned char> key;
+    std::string mac;
+    if (!FromHex(*sentKey, key)) return Answer(outcome, WorkOutcome::kInvalidSolution);
+    hr = HexHmac(keys->keySignature, key.data(), key.size(), mac);
+    if (FAILED(hr)) return hr;
+    if (!SameText(mac, p.keySignature)) return Answer(outcome, WorkOutcome::kInvalidSolution);
+  } else {
+    // 6. Else one key derivation per challenge, in turn: a retry, right or wrong, runs none.
+    if (state_->ledger.WasChecked(tag)) return Answer(outcome, WorkOutcome::kAlreadyChecked);
+    DerivationGate::Turn turn(state_->gate);
+    if (!turn.Held()) return Answer(outcome, WorkOutcome::kBusy);
+    if (!state_->ledger.AdmitCheck(tag, p.expiresAt, now)) return Answer(outcome, WorkOutcome::kAlreadyChecked);
+    const std::vector<unsigned char> password = Password(p.nonce, counter);
+    std::vector<unsigned char> derived(static_cast<std::size_t>(p.keyLength));
+    hr = turn.Derive(password.data(), password.size(), p.salt.data(), p.salt.size(),
+                     static_cast<unsigned long>(p.cost), derived.data(), derived.size());
+    if (FAILED(hr)) return hr;
+    if (!SameText(Hex(derived.data(), derived.size()), *sentKey)) return Answer(outcome, WorkOutcome::kInvalidSolution);
   }
-  return Answer(outcome, ledger_->RememberVerified(tag, p.expiresAt, now) ? WorkOutcome::kVerified
-                                                                          : WorkOutcome::kReplayed);
+  if (!state_->ledger.RememberVerified(tag, p.expiresAt, now)) return Answer(outcome, WorkOutcome::kReplayed);
+  state_->pricing.CountVerified(now);
+  return Answer(outcome, WorkOutcome::kVerified);
 }
 
 HRESULT WorkComponent::SetSecret(const std::string& utf8) {
   if (utf8.empty()) return E_INVALIDARG;
-  secret_.assign(utf8.begin(), utf8.end());
-  return S_OK;
+  return MakeWorkKeys(utf8.data(), utf8.size(), secret_);
 }
 
 HRESULT WorkComponent::CreateChallenge(BSTR binding, BSTR client, BSTR* challenge) {
@@ -258,7 +319,7 @@ HRESULT WorkComponent::CreateChallenge(BSTR binding, BSTR client, BSTR* challeng
       return E_INVALIDARG;
     }
     std::string json;
-    const HRESULT hr = Challenge(text, clientText, json);
+    const HRESULT hr = MakeChallenge(text, clientText, json);
     if (FAILED(hr)) return hr;
     *challenge = platform::BstrFromUtf8(json);
     return S_OK;
@@ -329,15 +390,17 @@ HRESULT WorkComponent::get_MaxCost(LONG* cost) {
 HRESULT WorkComponent::put_MaxCost(LONG cost) { return PutInRange(cost, kMinWorkCost, kMaxWorkCost, maxCost_); }
 
 std::string WorkComponent::Statistics() {
-  const WorkLedger::Counters c = ledger_->Read(ledger_->Now(clock_()));
-  std::string json = "{\"challenges\":" + std::to_string(c.challenges) + ",\"verify\":{";
-  for (int i = static_cast<int>(WorkOutcome::kVerified); i <= static_cast<int>(WorkOutcome::kReplayed); ++i) {
+  const std::int64_t now = state_->Now();
+  const WorkPricing::Reading r = state_->pricing.Read(now);
+  std::string json = "{\"challenges\":" + std::to_string(r.challenges) +
+                     ",\"challengesWithoutDerivation\":" + std::to_string(r.withoutDerivation) + ",\"verify\":{";
+  for (int i = static_cast<int>(WorkOutcome::kVerified); i <= static_cast<int>(WorkOutcome::kBusy); ++i) {
     if (i != static_cast<int>(WorkOutcome::kVerified)) json += ',';
     AppendJsonString(json, WorkOutcomeText(static_cast<WorkOutcome>(i)));
-    json += ':' + std::to_string(c.outcomes[i]);
+    json += ':' + std::to_string(state_->Outcomes(i));
   }
-  json += "},\"derivations\":" + std::to_string(c.derivations) + ",\"clients\":" + std::to_string(c.clients) +
-          ",\"level\":" + std::to_string(c.level) + ",\"highestCostLastMinute\":" + std::to_string(c.highestCost) + "}";
+  json += "},\"derivations\":" + std::to_string(state_->Derivations()) + ",\"clients\":" + std::to_string(r.clients) +
+          ",\"level\":" + std::to_string(r.level) + ",\"highestCostLastMinute\":" + std::to_string(r.highestCost) + "}";
   return json;
 }
 

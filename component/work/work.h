@@ -1,6 +1,11 @@
 // Proof of work in ALTCHA's format: challenges of PBKDF2-HMAC-SHA-256 over a random nonce and salt
 // that the visitor's browser solves in the background, signed with HMAC-SHA-256, and the check of
-// the payload the widget returns. A plain object whose methods return HRESULTs and never throw.
+// the payload the widget returns. The server knows the answer: it draws the counter, derives that
+// one key and signs an HMAC of it into the challenge, so a check is one HMAC and a wrong solution
+// costs microseconds; the price is the number of attempts, never the cost of one. Past a budget of
+// such derivations a second, challenges come in the prefix form instead (nothing derived when
+// made, one small derivation when checked). A plain object whose methods return HRESULTs and
+// never throw.
 #pragma once
 
 #include <cstddef>
@@ -8,15 +13,23 @@
 #include <string>
 #include <vector>
 
-#include "component/work/work_ledger.h"
+#include "component/work/work_state.h"
 #include "platform/platform.h"
 
 namespace vexorin {
 
-constexpr LONG kMinWorkCost = 100;          // PBKDF2 iterations per attempt
+// Cost is expected work in units of 256 PBKDF2 iterations: what one attempt cost when one attempt
+// in 256 succeeded, so that a page's Cost asks the same work it always did.
+constexpr LONG kMinWorkCost = 100;
 constexpr LONG kMaxWorkCost = 1000000;
 constexpr LONG kDefaultWorkCost = 20000;    // see the README: about a second in chromium here
-constexpr LONG kDefaultWorkMaxCost = 160000;  // the most a flood is asked: the widget's worst case ~30 s
+constexpr LONG kDefaultWorkMaxCost = 160000;  // the most a flood is asked: eight times the default
+constexpr std::int64_t kWorkCostUnit = 256;   // PBKDF2 iterations of expected work per unit of Cost
+// Iterations per attempt: low enough that a challenge costs the server little, high enough that
+// the widget's own overhead per attempt (60-95 us in chromium here) stays small beside it.
+constexpr std::int64_t kWorkAttemptCost = 1250;
+constexpr std::int64_t kMaxWorkIterations = 1000000;  // a signed challenge's iterations per attempt
+constexpr std::size_t kMaxPrefixFormDigits = 8;       // a longer key prefix is the counter form's
 constexpr LONG kMinWorkExpires = 10;        // seconds
 constexpr LONG kMaxWorkExpires = 86400;
 constexpr LONG kDefaultWorkExpires = 600;
@@ -25,12 +38,12 @@ constexpr std::size_t kMaxPayloadSize = 16384;   // base64 characters, checked b
 constexpr std::size_t kMaxBindingSize = 1024;    // UTF-16 units of a binding
 constexpr std::size_t kMaxClientSize = 256;      // UTF-16 units of a client's address
 constexpr const char* kWorkAlgorithm = "PBKDF2/SHA-256";
-constexpr const char* kWorkKeyPrefix = "00";     // one attempt in 256 succeeds
 constexpr std::size_t kWorkKeyLength = 32;
+constexpr std::size_t kWorkKeyPrefixBytes = 16;   // the counter form's prefix: half the key
 
 // Why Verify answered as it did.
 enum class WorkOutcome { kNone, kVerified, kMalformed, kInvalidSignature, kInvalidBinding, kCostTooLow,
-                         kLifetimeTooLong, kExpired, kInvalidSolution, kAlreadyChecked, kReplayed };
+                         kLifetimeTooLong, kExpired, kInvalidSolution, kAlreadyChecked, kReplayed, kBusy };
 const char* WorkOutcomeText(WorkOutcome outcome) noexcept;
 
 // A binding as the challenge's data carries it: printable to the widget's btoa whatever the
@@ -39,9 +52,8 @@ std::string BindingInData(const std::string& utf8);
 
 class WorkComponent {
  public:
-  using Clock = std::int64_t (*)();  // seconds since 1970
-  // `ledger` null: the process's own. `clock` null: the system's.
-  explicit WorkComponent(WorkLedger* ledger = nullptr, Clock clock = nullptr) noexcept;
+  // `state` null: the process's own.
+  explicit WorkComponent(WorkState* state = nullptr) noexcept;
   WorkComponent(const WorkComponent&) = delete;
   WorkComponent& operator=(const WorkComponent&) = delete;
 
@@ -50,7 +62,8 @@ class WorkComponent {
   HRESULT CreateChallenge(BSTR binding, BSTR client, BSTR* challenge);
   // The widget's base64 payload: *verified VARIANT_TRUE only for a solved, signed, unexpired,
   // unreplayed challenge bound to `binding` and made within this object's Cost and Expires; Reason
-  // says why. A failure HRESULT (no verdict) when the platform's cryptography fails.
+  // says why ("busy" when too many checks wait for a key derivation: the visitor may try again).
+  // A failure HRESULT (no verdict) when the platform's cryptography fails.
   HRESULT Verify(BSTR payload, BSTR binding, VARIANT_BOOL* verified);
   HRESULT get_Reason(BSTR* reason);
   HRESULT get_Cost(LONG* cost);
@@ -66,8 +79,10 @@ class WorkComponent {
   HRESULT put_Secret(BSTR secret);
 
   // The same in 8-bit terms, for the tool and the tests.
-  HRESULT Challenge(const std::string& binding, const std::string& client, std::string& challenge);
-  HRESULT Challenge(const std::string& binding, std::string& challenge) { return Challenge(binding, "", challenge); }
+  HRESULT MakeChallenge(const std::string& binding, const std::string& client, std::string& challenge);
+  HRESULT MakeChallenge(const std::string& binding, std::string& challenge) {
+    return MakeChallenge(binding, "", challenge);
+  }
   // The verdict in `outcome`; a failure HRESULT only when the platform failed.
   HRESULT Check(const char* payload, std::size_t size, const std::string& binding, WorkOutcome& outcome);
   HRESULT SetSecret(const std::string& utf8);
@@ -75,16 +90,14 @@ class WorkComponent {
   std::string Statistics();
 
  private:
-  HRESULT Key(std::vector<unsigned char>& key);
+  HRESULT Keys(const WorkKeys*& keys);
   HRESULT Judge(const char* payload, std::size_t size, const std::string& binding, WorkOutcome& outcome);
-  HRESULT SignatureHolds(const std::string& canonical, const std::string& signature, bool& holds);
-  WorkLedger* ledger_;
-  bool processLedger_;
-  Clock clock_;
+  WorkState* state_;
+  bool processState_;
   LONG cost_ = kDefaultWorkCost;
   LONG maxCost_ = kDefaultWorkMaxCost;
   LONG expires_ = kDefaultWorkExpires;
-  std::vector<unsigned char> secret_;  // empty: the process's key
+  WorkKeys secret_;  // empty: the process's keys
   WorkOutcome outcome_ = WorkOutcome::kNone;
 };
 

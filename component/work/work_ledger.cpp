@@ -2,17 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
-#include <thread>
 
 #include "platform/crypto.h"
-#include "platform/random_source.h"
 
 namespace vexorin {
 
 namespace {
 
 constexpr std::size_t kFirstRing = 1024;
-std::atomic<bool> processLedgerUsed{false};
 
 }  // namespace
 
@@ -71,69 +68,39 @@ bool RecentTags::Insert(const WorkTag& tag, std::int64_t expiresAt, std::int64_t
   return true;
 }
 
-WorkLedger::WorkLedger(std::size_t replayCapacity, std::size_t checkedCapacity, unsigned concurrent, Derive derive)
-    : verified_(replayCapacity),
-      checked_(checkedCapacity),
-      limit_(concurrent != 0 ? concurrent : std::max(1u, std::thread::hardware_concurrency())),
-      derive_(derive != nullptr ? derive : &platform::Pbkdf2Sha256) {}
+WorkLedger::WorkLedger(std::size_t replayCapacity, std::size_t checkedCapacity)
+    : verified_(replayCapacity), checked_(checkedCapacity) {}
 
-std::int64_t WorkLedger::Now(std::int64_t clock) noexcept {
-  std::int64_t seen = highest_.load();
-  while (clock > seen && !highest_.compare_exchange_weak(seen, clock)) {
-  }
-  return std::max(clock, seen);
-}
-
-HRESULT DrawnKey::Get(std::vector<unsigned char>& key) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  if (key_.empty()) {
-    std::vector<unsigned char> drawn(32);
-    const HRESULT hr = platform::SecureRandomBytes(drawn.data(), drawn.size());
-    if (FAILED(hr)) return hr;
-    key_ = std::move(drawn);
-  }
-  key = key_;
-  return S_OK;
-}
-
-HRESULT WorkLedger::TagOf(const std::string& signature, WorkTag& tag) {
-  std::vector<unsigned char> key;
-  HRESULT hr = tagKey_.Get(key);
+HRESULT WorkLedger::TagOf(const std::string& text, WorkTag& tag) {
+  const WorkKeys* keys = nullptr;
+  HRESULT hr = tagKey_.Get(keys);
   if (FAILED(hr)) return hr;
   unsigned char digest[platform::kSha256Bytes];
-  hr = platform::HmacSha256(key.data(), key.size(), signature.data(), signature.size(), digest);
+  hr = platform::HmacSha256(keys->signing.data(), keys->signing.size(), text.data(), text.size(), digest);
   if (FAILED(hr)) return hr;
   std::memcpy(tag.data(), digest, tag.size());
   return S_OK;
 }
 
-WorkLedger::Admission WorkLedger::Admit(const WorkTag& tag, std::int64_t expiresAt, std::int64_t now) {
+bool WorkLedger::WasVerified(const WorkTag& tag, std::int64_t now) {
   const std::lock_guard<std::mutex> lock(mutex_);
   verified_.Prune(now);
-  if (verified_.Contains(tag)) return Admission::kReplayed;
-  return checked_.Insert(tag, expiresAt, now) ? Admission::kAdmitted : Admission::kAlreadyChecked;
+  return verified_.Contains(tag);
+}
+
+bool WorkLedger::AdmitCheck(const WorkTag& tag, std::int64_t expiresAt, std::int64_t now) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return checked_.Insert(tag, expiresAt, now);
+}
+
+bool WorkLedger::WasChecked(const WorkTag& tag) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return checked_.Contains(tag);
 }
 
 bool WorkLedger::RememberVerified(const WorkTag& tag, std::int64_t expiresAt, std::int64_t now) {
   const std::lock_guard<std::mutex> lock(mutex_);
   return verified_.Insert(tag, expiresAt, now);
-}
-
-HRESULT WorkLedger::DeriveKey(const void* password, std::size_t passwordSize, const void* salt, std::size_t saltSize,
-                              unsigned long iterations, unsigned char* out, std::size_t outSize) {
-  {
-    std::unique_lock<std::mutex> lock(gateMutex_);
-    gateFree_.wait(lock, [this] { return running_ < limit_; });
-    ++running_;
-  }
-  const HRESULT hr = derive_(password, passwordSize, salt, saltSize, iterations, out, outSize);
-  ++derivations_;
-  {
-    const std::lock_guard<std::mutex> lock(gateMutex_);
-    --running_;
-  }
-  gateFree_.notify_one();
-  return hr;
 }
 
 std::size_t WorkLedger::Verified(std::int64_t now) {
@@ -149,51 +116,7 @@ std::size_t WorkLedger::ForgottenVerified() {
 
 std::size_t WorkLedger::MemoryBytes() {
   const std::lock_guard<std::mutex> lock(mutex_);
-  return verified_.MemoryBytes() + checked_.MemoryBytes() + clients_.MemoryBytes();
+  return verified_.MemoryBytes() + checked_.MemoryBytes();
 }
-
-HRESULT WorkLedger::PriceChallenge(const std::string& client, std::int64_t cost, std::int64_t maxCost,
-                                   std::int64_t now, std::int64_t& price) {
-  WorkTag tag{};
-  if (!client.empty()) {
-    const HRESULT hr = TagOf("client " + ClientGroup(client), tag);
-    if (FAILED(hr)) return hr;
-  }
-  std::uint64_t key;
-  std::memcpy(&key, tag.data(), sizeof key);
-  const std::lock_guard<std::mutex> lock(mutex_);
-  const int level = std::min(kMaxProcessLevel, StepsAbove(process_.Add(now), kProcessNormalCount));
-  const int steps = level + (client.empty() ? 0 : StepsAbove(clients_.Add(key, now), kClientFreeCount));
-  price = cost;
-  for (int i = 0; i < steps && price < maxCost; ++i) price *= 2;
-  price = std::max(cost, std::min(price, maxCost));
-  ++challenges_;
-  SecondHigh& high = highs_[static_cast<std::size_t>(((now % 60) + 60) % 60)];
-  if (high.second != now) high = SecondHigh{now, 0};
-  high.cost = std::max(high.cost, price);
-  return S_OK;
-}
-
-WorkLedger::Counters WorkLedger::Read(std::int64_t now) {
-  Counters c{};
-  c.derivations = derivations_.load();
-  for (int i = 0; i < kOutcomeSlots; ++i) c.outcomes[i] = outcomes_[i].load();
-  const std::lock_guard<std::mutex> lock(mutex_);
-  c.challenges = challenges_;
-  c.clients = clients_.Size();
-  c.level = std::min(kMaxProcessLevel, StepsAbove(process_.At(now), kProcessNormalCount));
-  for (const SecondHigh& high : highs_) {
-    if (high.second > now - 60 && high.second <= now) c.highestCost = std::max(c.highestCost, high.cost);
-  }
-  return c;
-}
-
-WorkLedger& ProcessLedger() {
-  static WorkLedger ledger;
-  return ledger;
-}
-
-bool ProcessLedgerInUse() noexcept { return processLedgerUsed.load(); }
-void MarkProcessLedgerInUse() noexcept { processLedgerUsed.store(true); }
 
 }  // namespace vexorin

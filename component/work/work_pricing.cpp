@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <thread>
 
 namespace vexorin {
 
@@ -149,6 +150,60 @@ double ClientCounts::Add(std::uint64_t key, std::int64_t now) {
   }
   PushNewest(position);
   return entries_[position - 1].count.Add(now);
+}
+
+WorkPricing::WorkPricing(unsigned budget)
+    : budget_(budget != 0 ? budget : kChallengeDerivationsPerProcessor * std::max(1u, std::thread::hardware_concurrency())) {}
+
+std::int64_t WorkPricing::Price(bool hasClient, std::uint64_t clientKey, std::int64_t cost, std::int64_t maxCost,
+                                std::int64_t now) {
+  ++challenges_;
+  const std::lock_guard<std::mutex> lock(mutex_);
+  const int level = std::min(kMaxProcessLevel, StepsAbove(verified_.At(now), kProcessNormalCount));
+  const int steps = level + (hasClient ? StepsAbove(clients_.Add(clientKey, now), kClientFreeCount) : 0);
+  std::int64_t price = cost;
+  for (int i = 0; i < steps && price < maxCost; ++i) price *= 2;
+  price = std::max(cost, std::min(price, maxCost));
+  SecondHigh& high = highs_[static_cast<std::size_t>(((now % 60) + 60) % 60)];
+  if (high.second != now) high = SecondHigh{now, 0};
+  high.cost = std::max(high.cost, price);
+  return price;
+}
+
+void WorkPricing::CountVerified(std::int64_t now) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  verified_.Add(now);
+}
+
+bool WorkPricing::TakeDerivation(std::int64_t now) noexcept {
+  const std::uint64_t second = static_cast<std::uint64_t>(now) << 24;
+  std::uint64_t seen = window_.load();
+  for (;;) {
+    const std::uint64_t taken = (seen & ~std::uint64_t{0xFFFFFF}) == second ? seen & 0xFFFFFF : 0;
+    if (taken >= budget_) {
+      ++withoutDerivation_;
+      return false;
+    }
+    if (window_.compare_exchange_weak(seen, second | (taken + 1))) return true;
+  }
+}
+
+WorkPricing::Reading WorkPricing::Read(std::int64_t now) {
+  Reading r{};
+  r.challenges = challenges_.load();
+  r.withoutDerivation = withoutDerivation_.load();
+  const std::lock_guard<std::mutex> lock(mutex_);
+  r.clients = clients_.Size();
+  r.level = std::min(kMaxProcessLevel, StepsAbove(verified_.At(now), kProcessNormalCount));
+  for (const SecondHigh& high : highs_) {
+    if (high.second > now - 60 && high.second <= now) r.highestCost = std::max(r.highestCost, high.cost);
+  }
+  return r;
+}
+
+std::size_t WorkPricing::MemoryBytes() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return clients_.MemoryBytes();
 }
 
 }  // namespace vexorin

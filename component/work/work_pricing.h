@@ -1,10 +1,14 @@
-// The price of a challenge: the object's Cost for a person, doubled in steps for a client that
-// keeps asking and, in a few levels, for everyone while the whole process is flooded; both fall
-// back as the asking stops. Counts decay with a half-life, so no window edge can be timed.
+// The price of a challenge, as the work a visitor is asked: the object's Cost for a person, doubled
+// in steps for a client that keeps asking and, in a few levels, for everyone while the process
+// verifies solutions in a flood (paid work: free requests raise nobody's price); both fall back
+// as it stops. Counts decay with a half-life, so no window edge can be timed. And the budget of
+// challenges a second that may carry a key derivation.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,9 +18,10 @@ namespace vexorin {
 
 constexpr double kPriceHalfLife = 60;           // seconds, for a client's count and the process's
 constexpr double kClientFreeCount = 8;          // a client's decayed count before its price rises
-constexpr double kProcessNormalCount = 866;     // about 600 challenges a minute, sustained
+constexpr double kProcessNormalCount = 866;     // about 600 verified solutions a minute, sustained
 constexpr int kMaxProcessLevel = 3;             // the flood's price for everyone: at most 8 times
 constexpr std::size_t kClientCapacity = 65536;  // clients tracked; the least recently seen go first
+constexpr unsigned kChallengeDerivationsPerProcessor = 100;  // a second, before challenges need none
 
 // A decaying count: each event adds one, and the total halves every kPriceHalfLife seconds.
 struct DecayingCount {
@@ -60,6 +65,45 @@ class ClientCounts {
   ProbeIndex index_;  // entry positions + 1, at least twice the entries' room
   std::size_t size_ = 0;
   std::uint32_t newest_ = 0, oldest_ = 0;
+};
+
+// The pricing state a process shares, under a lock of its own that no derivation or HMAC is held in.
+class WorkPricing {
+ public:
+  // `budget`: challenges a second that may carry a derivation; 0: kChallengeDerivationsPerProcessor
+  // for each of the machine's processors.
+  explicit WorkPricing(unsigned budget = 0);
+  WorkPricing(const WorkPricing&) = delete;
+  WorkPricing& operator=(const WorkPricing&) = delete;
+
+  // The price of a new challenge for the client keyed `clientKey` (`hasClient` false: none): `cost`
+  // doubled per step the client's count and the process's verified solutions earn, at most
+  // `maxCost`, never below `cost`. Counts the challenge for its client.
+  std::int64_t Price(bool hasClient, std::uint64_t clientKey, std::int64_t cost, std::int64_t maxCost,
+                     std::int64_t now);
+  void CountVerified(std::int64_t now);
+  // Whether one more challenge this second may carry a derivation; counted when it may.
+  bool TakeDerivation(std::int64_t now) noexcept;
+
+  struct Reading {
+    std::uint64_t challenges, withoutDerivation;
+    std::size_t clients;
+    int level;                 // the process's flood level now
+    std::int64_t highestCost;  // the highest price asked in the last minute
+  };
+  Reading Read(std::int64_t now);
+  std::size_t MemoryBytes();
+
+ private:
+  unsigned budget_;
+  std::atomic<std::uint64_t> window_{0};  // the second << 24 | derivations taken in it
+  std::atomic<std::uint64_t> challenges_{0}, withoutDerivation_{0};
+  std::mutex mutex_;
+  ClientCounts clients_{kClientCapacity};
+  DecayingCount verified_;
+  struct SecondHigh {
+    std::int64_t second = -1, cost = 0;
+  } highs_[60];  // the highest price asked in each of the last 60 seconds
 };
 
 }  // namespace vexorin

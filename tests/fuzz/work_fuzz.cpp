@@ -25,8 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1) return 0;
   const std::uint8_t route = data[0];
   std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
-  static vexorin::WorkLedger ledger(64, 64);
-  vexorin::WorkComponent work(&ledger, &FixedClock);
+  static vexorin::WorkState state([] {
+    vexorin::WorkSettings settings;
+    settings.replayCapacity = settings.checkedCapacity = 64;
+    settings.clock = &FixedClock;
+    return settings;
+  }());
+  vexorin::WorkComponent work(&state);
   if (FAILED(work.SetSecret(kSecret))) std::abort();
   nlohmann::json parsed;
   if (route & 1) {

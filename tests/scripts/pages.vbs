@@ -186,18 +186,18 @@ workSession.SessionID = "481516"
 Set response = New FakeResponse
 ServeWorkChallenge workSession, New FakeRequest, response
 Check "the challenge is JSON", response.ContentType = "application/json" And Left(response.Text, 13) = "{""parameters"""
-Check "bound to the session", InStr(response.Text, """data"":{""session"":""481516""}") > 0
+Check "bound to the session", InStr(response.Text, """session"":""481516""}") > 0
 Check "and not to be cached", InStr(response.CacheControl, "no-store") > 0 And response.Expires = -1
 Check "an empty payload fails", Not CheckWork(workSession, "")
 Check "a missing payload fails", Not CheckWork(workSession, Empty)
 Check "a payload of nothing fails", Not CheckWork(workSession, "e30=")
-Check "a first challenge is at the base price", InStr(response.Text, """cost"":20000,") > 0
+Check "a first challenge is at the base price", InStr(response.Text, """attempts"":4096,") > 0
 Dim ask
 For ask = 1 To 8
   Set response = New FakeResponse
   ServeWorkChallenge workSession, New FakeRequest, response
 Next
-Check "an address that keeps asking pays more", InStr(response.Text, """cost"":40000,") > 0
+Check "an address that keeps asking pays more", InStr(response.Text, """attempts"":8192,") > 0
 
 ' A stored number lives CaptchaLifetimeMinutes: the picture's time is set back as the clock would.
 Set session = New FakeSession

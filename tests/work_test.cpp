@@ -1,5 +1,7 @@
 #include <atomic>
 #include <cctype>
+#include <condition_variable>
+#include <mutex>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -9,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "component/work/altcha_json.h"
+#include "component/work/derivation_gate.h"
 #include "component/work/work.h"
 #include "platform/crypto.h"
 #include "platform/text.h"
@@ -607,6 +610,58 @@ TEST(RecentTagsTest, KeepsExactlyTheNewestWithinItsCapacity) {
     EXPECT_FALSE(tags.Contains(all[1899]));
     EXPECT_EQ(tags.Forgotten(), 1700u);
   }
+}
+
+// The gate's derivations, held until the test lets them go, in the order they ran.
+std::mutex heldMutex;
+std::condition_variable heldChanged;
+int heldRunning = 0, heldReleased = 0;
+std::vector<unsigned long> heldOrder;
+HRESULT HeldDerive(const void*, std::size_t, const void*, std::size_t, unsigned long iterations, unsigned char*,
+                   std::size_t) noexcept {
+  std::unique_lock<std::mutex> lock(heldMutex);
+  heldOrder.push_back(iterations);
+  const int mine = ++heldRunning;
+  heldChanged.notify_all();
+  heldChanged.wait(lock, [&] { return heldReleased >= mine; });
+  return S_OK;
+}
+
+// One derivation at a time: later checks wait in the order they came, and past the queue's bound
+// a check is told at once that the server is busy.
+TEST(DerivationGateTest, FirstComeFirstServedAndBusyBeyondTheQueue) {
+  vexorin::DerivationGate gate(1, 2, &HeldDerive);
+  std::vector<std::thread> threads;
+  std::atomic<int> busy{0};
+  auto check = [&](unsigned long id) {
+    vexorin::DerivationGate::Turn turn(gate);
+    if (!turn.Held()) {
+      ++busy;
+      return;
+    }
+    unsigned char out[1];
+    EXPECT_EQ(turn.Derive(nullptr, 0, nullptr, 0, id, out, 1), S_OK);
+  };
+  threads.emplace_back(check, 1);
+  {
+    std::unique_lock<std::mutex> lock(heldMutex);
+    heldChanged.wait(lock, [] { return heldRunning == 1; });  // the first runs and holds the gate
+  }
+  for (unsigned long id = 2; id <= 3; ++id) {
+    threads.emplace_back(check, id);
+    while (gate.Waiting() < id - 1) std::this_thread::yield();  // queued in this order
+  }
+  check(4);  // the queue holds two: refused at once
+  EXPECT_EQ(busy.load(), 1);
+  for (int released = 1; released <= 3; ++released) {
+    std::unique_lock<std::mutex> lock(heldMutex);
+    heldReleased = released;
+    heldChanged.notify_all();
+    if (released < 3) heldChanged.wait(lock, [&] { return heldRunning == released + 1; });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(heldOrder, (std::vector<unsigned long>{1, 2, 3}));
+  EXPECT_EQ(gate.Runs(), 3u);
 }
 
 // Racers with one payload, in either form: one verifies, and the prefix form derives once.

@@ -18,6 +18,11 @@ bool DerivationGate::Enter() {
   return true;
 }
 
+std::size_t DerivationGate::Waiting() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return issued_ > admitted_ ? static_cast<std::size_t>(issued_ - admitted_) : 0;
+}
+
 void DerivationGate::Leave() {
   {
     const std::lock_guard<std::mutex> lock(mutex_);

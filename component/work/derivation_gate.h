@@ -44,6 +44,7 @@ class DerivationGate {
     bool held_;
   };
   std::uint64_t Runs() const noexcept { return runs_.load(); }
+  std::size_t Waiting();
 
  private:
   bool Enter();

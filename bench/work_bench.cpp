@@ -3,6 +3,7 @@
 // solution's check, a genuine one's, a challenge at the base price and at MaxCost, challenges made
 // by one and two threads at once, a genuine visitor's check while 8 and 64 threads send garbage,
 // and the ledger and the client table at their caps (time per new entry, memory as counters).
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -75,9 +76,17 @@ void BM_VerifyGenuine(benchmark::State& state) {
   }
 }
 
+// A state whose every challenge carries a derivation (no budget reached): the counter form's cost.
+vexorin::WorkSettings Unbudgeted() {
+  vexorin::WorkSettings settings;
+  settings.budget = 1u << 23;
+  return settings;
+}
+
 // A challenge at Cost = range(0): the same one small derivation at every price.
 void BM_Challenge(benchmark::State& state) {
-  WorkComponent work;
+  vexorin::WorkState shared(Unbudgeted());
+  WorkComponent work(&shared);
   work.SetSecret("bench");
   work.put_Cost(static_cast<LONG>(state.range(0)));
   for (auto _ : state) {
@@ -86,9 +95,22 @@ void BM_Challenge(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
-// Challenges made by one and by two threads at once, each its own object over the process's state.
+// Past the budget: the prefix form, nothing derived.
+void BM_ChallengePrefixForm(benchmark::State& state) {
+  vexorin::WorkSettings settings;
+  settings.budget = 1;
+  vexorin::WorkState shared(settings);
+  WorkComponent work(&shared);
+  work.SetSecret("bench");
+  for (auto _ : state) {
+    if (Made(work).empty()) state.SkipWithError("CreateChallenge failed");
+  }
+}
+
+// Challenges made by one and by two threads at once, each its own object over one shared state.
+vexorin::WorkState threadsState(Unbudgeted());
 void BM_ChallengeThreads(benchmark::State& state) {
-  WorkComponent work;
+  WorkComponent work(&threadsState);
   work.SetSecret("bench");
   for (auto _ : state) {
     if (Made(work).empty()) state.SkipWithError("CreateChallenge failed");
@@ -119,14 +141,18 @@ void BM_VisitorUnderGarbage(benchmark::State& state) {
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   std::size_t next = 0;
+  double worst = 0;
   for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
     WorkComponent visitor(&shared);
     visitor.SetSecret("bench");
     WorkOutcome outcome = WorkOutcome::kNone;
     const std::string& payload = genuine[next++ % genuine.size()];
     visitor.Check(payload.data(), payload.size(), "session", outcome);
     if (next <= genuine.size() && outcome != WorkOutcome::kVerified) state.SkipWithError("not verified");
+    worst = std::max(worst, std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
   }
+  state.counters["worst_us"] = worst;
   stop = true;
   for (auto& t : flood) t.join();
   state.counters["garbage_checks"] = static_cast<double>(shared.Outcomes(static_cast<int>(WorkOutcome::kInvalidSolution)));
@@ -183,6 +209,7 @@ BENCHMARK(BM_FloorDerivation20000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_VerifyWrongSolution)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_VerifyGenuine)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Challenge)->Arg(vexorin::kDefaultWorkCost)->Arg(vexorin::kDefaultWorkMaxCost)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ChallengePrefixForm)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ChallengeThreads)->Threads(1)->Threads(2)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_VisitorUnderGarbage)->Arg(0)->Arg(8)->Arg(64)->Iterations(40)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LedgerAtCap)->Unit(benchmark::kMicrosecond);

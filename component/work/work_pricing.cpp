@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <thread>
 
+#include "platform/ip_address.h"
+
 namespace vexorin {
 
 double DecayingCount::At(std::int64_t now) const {
@@ -24,69 +26,12 @@ int StepsAbove(double count, double free) {
   return static_cast<int>(std::ceil(std::log2(count / free)));
 }
 
-namespace {
-
-// The 8 groups of an IPv6 address in text (with "::", an IPv4 tail, a zone), or false.
-bool Ipv6Groups(std::string text, std::uint16_t groups[8]) {
-  const std::size_t zone = text.find('%');
-  if (zone != std::string::npos) text.resize(zone);
-  std::vector<std::uint16_t> head, tail;
-  bool gap = false;
-  std::vector<std::uint16_t>* side = &head;
-  std::size_t i = 0;
-  if (text.compare(0, 2, "::") == 0) {
-    gap = true;
-    side = &tail;
-    i = 2;
-  }
-  while (i < text.size()) {
-    std::size_t end = text.find(':', i);
-    if (end == std::string::npos) end = text.size();
-    const std::string part = text.substr(i, end - i);
-    if (part.find('.') != std::string::npos && end == text.size()) {  // an IPv4 tail: two groups
-      unsigned a, b, c, d;
-      char extra;
-      if (std::sscanf(part.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &extra) != 4 || a > 255 || b > 255 ||
-          c > 255 || d > 255) {
-        return false;
-      }
-      side->push_back(static_cast<std::uint16_t>(a << 8 | b));
-      side->push_back(static_cast<std::uint16_t>(c << 8 | d));
-    } else {
-      if (part.empty() || part.size() > 4) return false;
-      unsigned value = 0;
-      for (const char c : part) {
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-        value = value * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (std::tolower(c) - 'a' + 10));
-      }
-      side->push_back(static_cast<std::uint16_t>(value));
-    }
-    i = end;
-    if (i < text.size()) {  // at a ':'
-      if (text.compare(i, 2, "::") == 0) {
-        if (gap) return false;
-        gap = true;
-        side = &tail;
-        i += 2;
-      } else {
-        ++i;
-        if (i == text.size()) return false;
-      }
-    }
-  }
-  const std::size_t total = head.size() + tail.size();
-  if (gap ? total > 7 : total != 8) return false;
-  std::fill(groups, groups + 8, 0);
-  std::copy(head.begin(), head.end(), groups);
-  std::copy(tail.begin(), tail.end(), groups + 8 - tail.size());
-  return true;
-}
-
-}  // namespace
-
 std::string ClientGroup(const std::string& client) {
-  std::uint16_t groups[8];
-  if (client.find(':') != std::string::npos && Ipv6Groups(client, groups)) {
+  unsigned char bytes[16];
+  const std::string address = client.substr(0, client.find('%'));  // a zone names no other client
+  if (client.find(':') != std::string::npos && platform::ParseIpv6(address, bytes)) {
+    std::uint16_t groups[8];
+    for (int i = 0; i < 8; ++i) groups[i] = static_cast<std::uint16_t>(bytes[2 * i] << 8 | bytes[2 * i + 1]);
     char text[48];
     if (groups[0] == 0 && groups[1] == 0 && groups[2] == 0 && groups[3] == 0 && groups[4] == 0 && groups[5] == 0xFFFF) {
       // An IPv4 address seen through an IPv6 socket is the IPv4 client.

@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
   long long attempts = 0;
   for (int i = 0; i < count; ++i) {
     std::string challenge;
-    work.MakeChallenge("", challenge);
+    work.CreateChallenge("", challenge);
     const auto parameters = nlohmann::json::parse(challenge).at("parameters");
     const auto nonce = testing_support::BytesOfHex(parameters.at("nonce"));
     const auto salt = testing_support::BytesOfHex(parameters.at("salt"));
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     const auto payload = testing_support::Solve(challenge, static_cast<std::uint32_t>(found.load()), 1);
     const std::string text = testing_support::PayloadOf(payload);
     vexorin::WorkOutcome outcome = vexorin::WorkOutcome::kNone;
-    if (FAILED(work.Check(text.data(), text.size(), "", outcome)) || outcome != vexorin::WorkOutcome::kVerified) {
+    if (FAILED(work.Verify(text.data(), text.size(), "", outcome)) || outcome != vexorin::WorkOutcome::kVerified) {
       std::fprintf(stderr, "work_attack: a solution was not verified\n");
       return 1;
     }

@@ -31,7 +31,7 @@ void BM_FloorDerivation20000(benchmark::State& state) {
 
 std::string Made(WorkComponent& work, const std::string& client = "") {
   std::string challenge;
-  if (FAILED(work.MakeChallenge("session", client, challenge))) return "";
+  if (FAILED(work.CreateChallenge("session", client, challenge))) return "";
   return challenge;
 }
 
@@ -50,7 +50,7 @@ void BM_VerifyWrongSolution(benchmark::State& state) {
   const std::string payload = Garbage(work);
   WorkOutcome outcome = WorkOutcome::kNone;
   for (auto _ : state) {
-    work.Check(payload.data(), payload.size(), "session", outcome);
+    work.Verify(payload.data(), payload.size(), "session", outcome);
     if (outcome != WorkOutcome::kInvalidSolution) state.SkipWithError("not refused as an invalid solution");
   }
 }
@@ -67,7 +67,7 @@ void BM_VerifyGenuine(benchmark::State& state) {
     work.SetSecret("bench");
     WorkOutcome outcome = WorkOutcome::kNone;
     state.ResumeTiming();
-    if (FAILED(work.Check(payload.data(), payload.size(), "session", outcome)) || outcome != WorkOutcome::kVerified) {
+    if (FAILED(work.Verify(payload.data(), payload.size(), "session", outcome)) || outcome != WorkOutcome::kVerified) {
       state.SkipWithError("not verified");
     }
     state.PauseTiming();
@@ -135,7 +135,7 @@ void BM_VisitorUnderGarbage(benchmark::State& state) {
       WorkOutcome outcome;
       while (!stop.load()) {
         const std::string payload = Garbage(sender);
-        sender.Check(payload.data(), payload.size(), "session", outcome);
+        sender.Verify(payload.data(), payload.size(), "session", outcome);
       }
     });
   }
@@ -148,7 +148,7 @@ void BM_VisitorUnderGarbage(benchmark::State& state) {
     visitor.SetSecret("bench");
     WorkOutcome outcome = WorkOutcome::kNone;
     const std::string& payload = genuine[next++ % genuine.size()];
-    visitor.Check(payload.data(), payload.size(), "session", outcome);
+    visitor.Verify(payload.data(), payload.size(), "session", outcome);
     if (next <= genuine.size() && outcome != WorkOutcome::kVerified) state.SkipWithError("not verified");
     worst = std::max(worst, std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
   }

@@ -42,7 +42,7 @@ class PricingTest : public testing::Test {
   }
   std::string Challenge(const std::string& client) {
     std::string text;
-    EXPECT_EQ(work_.MakeChallenge("", client, text), S_OK);
+    EXPECT_EQ(work_.CreateChallenge("", client, text), S_OK);
     return text;
   }
   // The attempts a new challenge for `client` asks.
@@ -92,7 +92,7 @@ TEST_F(PricingTest, AClientThatKeepsAskingPaysMore) {
   EXPECT_EQ(Cost("2001:db8:5:6::1"), Attempts(100));
   const std::string payload = testing_support::PayloadOf(testing_support::Solve(raised));
   WorkOutcome outcome = WorkOutcome::kNone;
-  ASSERT_EQ(work_.Check(payload.data(), payload.size(), "", outcome), S_OK);
+  ASSERT_EQ(work_.Verify(payload.data(), payload.size(), "", outcome), S_OK);
   EXPECT_EQ(outcome, WorkOutcome::kVerified);
   EXPECT_EQ(Statistics()["highestCostLastMinute"], 6400);
 }
@@ -155,7 +155,7 @@ TEST_F(PricingTest, StatisticsCountWhatHappened) {
   const std::string payload = testing_support::PayloadOf(testing_support::Solve(first));
   WorkOutcome outcome = WorkOutcome::kNone;
   for (const char* text : {payload.c_str(), payload.c_str(), "!!!!"}) {
-    ASSERT_EQ(work_.Check(text, std::string(text).size(), "", outcome), S_OK);
+    ASSERT_EQ(work_.Verify(text, std::string(text).size(), "", outcome), S_OK);
   }
   const json stats = Statistics();
   EXPECT_EQ(stats["challenges"], 1);

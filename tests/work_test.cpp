@@ -170,13 +170,13 @@ class WorkTest : public testing::Test {
   json Solved(const std::string& binding = "") { return Solved(work_, binding); }
   static json Solved(WorkComponent& maker, const std::string& binding) {
     std::string challenge;
-    EXPECT_EQ(maker.MakeChallenge(binding, challenge), S_OK);
+    EXPECT_EQ(maker.CreateChallenge(binding, challenge), S_OK);
     return Solve(challenge);
   }
   WorkOutcome Check(const std::string& payload, const std::string& binding = "") { return Check(work_, payload, binding); }
   static WorkOutcome Check(WorkComponent& work, const std::string& payload, const std::string& binding = "") {
     WorkOutcome outcome = WorkOutcome::kNone;
-    EXPECT_EQ(work.Check(payload.data(), payload.size(), binding, outcome), S_OK);
+    EXPECT_EQ(work.Verify(payload.data(), payload.size(), binding, outcome), S_OK);
     return outcome;
   }
   // Parameters signed with `secret` as a server holding it would.
@@ -194,7 +194,7 @@ class WorkTest : public testing::Test {
 // HMAC under the key-signature key signed in, at one small derivation whatever the price.
 TEST_F(WorkTest, ChallengeHasAltchasFieldsAndSignature) {
   std::string text;
-  ASSERT_EQ(work_.MakeChallenge("session-1", text), S_OK);
+  ASSERT_EQ(work_.CreateChallenge("session-1", text), S_OK);
   EXPECT_EQ(derivations.load(), 1);
   const json challenge = json::parse(text);
   const json& p = challenge.at("parameters");
@@ -217,12 +217,12 @@ TEST_F(WorkTest, ChallengeHasAltchasFieldsAndSignature) {
   ASSERT_EQ(platform::HmacSha256(keyKey.data(), keyKey.size(), keyBytes.data(), keyBytes.size(), mac), S_OK);
   EXPECT_EQ(p.at("keySignature"), HexOf(mac, sizeof mac));
   std::string other;
-  ASSERT_EQ(work_.MakeChallenge("session-1", other), S_OK);
+  ASSERT_EQ(work_.CreateChallenge("session-1", other), S_OK);
   EXPECT_NE(json::parse(other).at("parameters").at("nonce"), p.at("nonce"));
   // The counter is drawn from all of [0, 2N): neither half is ever skipped.
   bool low = false, high = false;
   for (int i = 0; i < 60; ++i) {
-    ASSERT_EQ(work_.MakeChallenge("", other), S_OK);
+    ASSERT_EQ(work_.CreateChallenge("", other), S_OK);
     (Solve(other).at("solution").at("counter").get<std::int64_t>() < attempts ? low : high) = true;
   }
   EXPECT_TRUE(low && high);
@@ -238,12 +238,12 @@ TEST_F(WorkTest, OverTheBudgetChallengesComeInThePrefixForm) {
   const Case cases[] = {{vexorin::kMinWorkCost, "00", 100}, {20000, "000", 1250}, {40000, "0000", 157},
                         {160000, "0000", 625}, {vexorin::kMaxWorkCost, "00000", 245}};
   std::string text;
-  ASSERT_EQ(work.MakeChallenge("", text), S_OK);
+  ASSERT_EQ(work.CreateChallenge("", text), S_OK);
   EXPECT_TRUE(json::parse(text)["parameters"].contains("keySignature"));
   derivations = 0;
   for (const Case& c : cases) {
     ASSERT_EQ(work.put_Cost(c.cost), S_OK);
-    ASSERT_EQ(work.MakeChallenge("", text), S_OK);
+    ASSERT_EQ(work.CreateChallenge("", text), S_OK);
     const json p = json::parse(text)["parameters"];
     EXPECT_EQ(p["keyPrefix"], c.prefix) << c.cost;
     EXPECT_EQ(p["cost"], c.iterations) << c.cost;
@@ -255,13 +255,13 @@ TEST_F(WorkTest, OverTheBudgetChallengesComeInThePrefixForm) {
   }
   EXPECT_EQ(derivations.load(), 0);
   ASSERT_EQ(work.put_Cost(vexorin::kMinWorkCost), S_OK);
-  ASSERT_EQ(work.MakeChallenge("", text), S_OK);
+  ASSERT_EQ(work.CreateChallenge("", text), S_OK);
   const std::string payload = PayloadOf(Solve(text));
   derivations = 0;
   EXPECT_EQ(Check(work, payload), WorkOutcome::kVerified);
   EXPECT_EQ(derivations.load(), 1);
   fakeNow += 1;  // a new second, a new budget
-  ASSERT_EQ(work.MakeChallenge("", text), S_OK);
+  ASSERT_EQ(work.CreateChallenge("", text), S_OK);
   EXPECT_TRUE(json::parse(text)["parameters"].contains("keySignature"));
   EXPECT_EQ(json::parse(work.Statistics())["challengesWithoutDerivation"], 6);
 }
@@ -386,14 +386,14 @@ TEST_F(WorkTest, HostilePayloads) {
       {"the key signature of another challenge",
        [](json& p) {
          std::string other;
-         EXPECT_EQ(maker->MakeChallenge("sess", other), S_OK);
+         EXPECT_EQ(maker->CreateChallenge("sess", other), S_OK);
          p["challenge"]["parameters"]["keySignature"] = json::parse(other)["parameters"]["keySignature"];
        },
        WorkOutcome::kInvalidSignature},
       {"signed, the key signature of another challenge",
        [](json& p) {
          std::string other;
-         EXPECT_EQ(maker->MakeChallenge("sess", other), S_OK);
+         EXPECT_EQ(maker->CreateChallenge("sess", other), S_OK);
          json q = p["challenge"]["parameters"];
          q["keySignature"] = json::parse(other)["parameters"]["keySignature"];
          p["challenge"] = Signed(q, "test secret");
@@ -529,7 +529,7 @@ TEST_F(WorkTest, WrongSolutionsCostNoDerivationAndRetriesNone) {
   ASSERT_EQ(work.SetSecret("s"), S_OK);
   ASSERT_EQ(work.put_Cost(vexorin::kMinWorkCost), S_OK);
   std::string spent;
-  ASSERT_EQ(work.MakeChallenge("", spent), S_OK);  // the second's one derivation
+  ASSERT_EQ(work.CreateChallenge("", spent), S_OK);  // the second's one derivation
   json genuine = Solved(work, "");
   ASSERT_FALSE(genuine["challenge"]["parameters"].contains("keySignature"));
   wrong = genuine;
@@ -673,7 +673,7 @@ TEST_F(WorkTest, ConcurrentChecksOfOnePayloadVerifyItOnce) {
     ASSERT_EQ(made.put_Cost(vexorin::kMinWorkCost), S_OK);
     std::string spent;
     if (budget == 0) {
-      ASSERT_EQ(made.MakeChallenge("", spent), S_OK);
+      ASSERT_EQ(made.CreateChallenge("", spent), S_OK);
     }
     const std::string payload = PayloadOf(Solved(made, ""));
     derivations = 0;
@@ -703,13 +703,13 @@ TEST_F(WorkTest, PlatformFailureIsAnErrorNotAVerdict) {
   ASSERT_EQ(work.SetSecret("test secret"), S_OK);
   ASSERT_EQ(work.put_Cost(vexorin::kMinWorkCost), S_OK);
   std::string spent;
-  ASSERT_EQ(work.MakeChallenge("", spent), S_OK);
+  ASSERT_EQ(work.CreateChallenge("", spent), S_OK);
   const auto payload = Bstr(PayloadOf(Solved(work, "")));  // the prefix form: checked by deriving
   const auto another = Bstr(PayloadOf(Solved(work, "")));
   failDerivations = true;
   WorkOutcome outcome = WorkOutcome::kNone;
   const std::string text = Narrow(payload.get());
-  EXPECT_EQ(work.Check(text.data(), text.size(), "", outcome), E_NOTIMPL);
+  EXPECT_EQ(work.Verify(text.data(), text.size(), "", outcome), E_NOTIMPL);
   VARIANT_BOOL verified = VARIANT_TRUE;
   EXPECT_EQ(work.Verify(another.get(), nullptr, &verified), E_NOTIMPL);
   EXPECT_EQ(verified, VARIANT_FALSE);
@@ -718,7 +718,7 @@ TEST_F(WorkTest, PlatformFailureIsAnErrorNotAVerdict) {
   EXPECT_EQ(Narrow(reason), "");
   SysFreeString(reason);
   fakeNow += 1;  // the counter form derives to make a challenge
-  EXPECT_EQ(work.MakeChallenge("", spent), E_NOTIMPL);
+  EXPECT_EQ(work.CreateChallenge("", spent), E_NOTIMPL);
 }
 
 // Whatever script a binding is in, the challenge's data stays ASCII (the widget's btoa takes
@@ -732,7 +732,7 @@ TEST_F(WorkTest, BindingsBeyondAsciiTravelAsAscii) {
                         {"\xf0\x9f\x98\x80", "%F0%9F%98%80"}};
   for (const Case& c : cases) {
     std::string challenge;
-    ASSERT_EQ(work_.MakeChallenge(c.binding, challenge), S_OK);
+    ASSERT_EQ(work_.CreateChallenge(c.binding, challenge), S_OK);
     EXPECT_EQ(json::parse(challenge)["parameters"]["data"]["session"], c.data) << c.data;
     const std::string payload = PayloadOf(Solve(challenge));
     EXPECT_EQ(Check(payload, c.data == std::string(c.binding) ? "other" : c.data), WorkOutcome::kInvalidBinding) << c.data;

@@ -158,7 +158,7 @@ HRESULT WorkComponent::Keys(const WorkKeys*& keys) {
   return state_->keys.Get(keys);  // one per process, shared by every object without a Secret
 }
 
-HRESULT WorkComponent::MakeChallenge(const std::string& binding, const std::string& client, std::string& challenge) {
+HRESULT WorkComponent::CreateChallenge(const std::string& binding, const std::string& client, std::string& challenge) {
   if (processState_) MarkProcessWorkStateInUse();
   const WorkKeys* keys = nullptr;
   HRESULT hr = Keys(keys);
@@ -222,14 +222,14 @@ HRESULT WorkComponent::MakeChallenge(const std::string& binding, const std::stri
   return S_OK;
 }
 
-HRESULT WorkComponent::Check(const char* payload, std::size_t size, const std::string& binding, WorkOutcome& outcome) {
+HRESULT WorkComponent::Verify(const char* payload, std::size_t size, const std::string& binding, WorkOutcome& outcome) {
   if (processState_) MarkProcessWorkStateInUse();
-  const HRESULT hr = Judge(payload, size, binding, outcome);
+  const HRESULT hr = VerifyUncounted(payload, size, binding, outcome);
   if (SUCCEEDED(hr)) state_->CountOutcome(static_cast<int>(outcome));
   return hr;
 }
 
-HRESULT WorkComponent::Judge(const char* payload, std::size_t size, const std::string& binding, WorkOutcome& outcome) {
+HRESULT WorkComponent::VerifyUncounted(const char* payload, std::size_t size, const std::string& binding, WorkOutcome& outcome) {
   outcome = WorkOutcome::kMalformed;
   // 1. The payload: base64 (capped before decoding) of JSON holding a challenge and a solution.
   if (size == 0 || size > kMaxPayloadSize) return S_OK;
@@ -319,7 +319,7 @@ HRESULT WorkComponent::CreateChallenge(BSTR binding, BSTR client, BSTR* challeng
       return E_INVALIDARG;
     }
     std::string json;
-    const HRESULT hr = MakeChallenge(text, clientText, json);
+    const HRESULT hr = CreateChallenge(text, clientText, json);
     if (FAILED(hr)) return hr;
     *challenge = platform::BstrFromUtf8(json);
     return S_OK;
@@ -344,7 +344,7 @@ HRESULT WorkComponent::Verify(BSTR payload, BSTR binding, VARIANT_BOOL* verified
     }
     WorkOutcome outcome = WorkOutcome::kMalformed;
     if (ascii) {
-      const HRESULT hr = Check(text.data(), text.size(), bindingText, outcome);
+      const HRESULT hr = Verify(text.data(), text.size(), bindingText, outcome);
       if (FAILED(hr)) {
         outcome_ = WorkOutcome::kNone;  // no verdict: the platform failed, not the visitor
         return hr;

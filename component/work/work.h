@@ -79,19 +79,19 @@ class WorkComponent {
   HRESULT put_Secret(BSTR secret);
 
   // The same in 8-bit terms, for the tool and the tests.
-  HRESULT MakeChallenge(const std::string& binding, const std::string& client, std::string& challenge);
-  HRESULT MakeChallenge(const std::string& binding, std::string& challenge) {
-    return MakeChallenge(binding, "", challenge);
+  HRESULT CreateChallenge(const std::string& binding, const std::string& client, std::string& challenge);
+  HRESULT CreateChallenge(const std::string& binding, std::string& challenge) {
+    return CreateChallenge(binding, "", challenge);
   }
   // The verdict in `outcome`; a failure HRESULT only when the platform failed.
-  HRESULT Check(const char* payload, std::size_t size, const std::string& binding, WorkOutcome& outcome);
+  HRESULT Verify(const char* payload, std::size_t size, const std::string& binding, WorkOutcome& outcome);
   HRESULT SetSecret(const std::string& utf8);
   WorkOutcome LastOutcome() const noexcept { return outcome_; }
   std::string Statistics();
 
  private:
   HRESULT Keys(const WorkKeys*& keys);
-  HRESULT Judge(const char* payload, std::size_t size, const std::string& binding, WorkOutcome& outcome);
+  HRESULT VerifyUncounted(const char* payload, std::size_t size, const std::string& binding, WorkOutcome& outcome);
   WorkState* state_;
   bool processState_;
   LONG cost_ = kDefaultWorkCost;

@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     text = testing_support::Base64Of(text.data(), text.size());
   }
   vexorin::WorkOutcome outcome = vexorin::WorkOutcome::kNone;
-  if (FAILED(work.Check(text.data(), text.size(), "fuzz", outcome))) std::abort();
+  if (FAILED(work.Verify(text.data(), text.size(), "fuzz", outcome))) std::abort();
   if (outcome == vexorin::WorkOutcome::kVerified) {
     std::vector<unsigned char> decoded;
     if (!platform::Base64Decode(text.data(), text.size(), decoded)) std::abort();

@@ -108,9 +108,17 @@ async function fill(tab, answer) {
   await tab.fill('textarea[name="message"]', MESSAGE);
   await tab.fill('input[name="answer"]', answer);
 }
+// Every note the form showed, to be found in the README's words.
+const notesSeen = new Set();
+async function notes(tab) {
+  const shown = await tab.evaluate(() => [...document.querySelectorAll('.note')]
+    .filter((note) => note.offsetHeight > 0).map((note) => note.innerText.replace(/\s+/g, ' ').trim()));
+  for (const note of shown) notesSeen.add(note);
+}
 async function submit(tab, answer) {
   await fill(tab, answer);
   await Promise.all([tab.waitForNavigation(), tab.click('button[type="submit"]')]);
+  await notes(tab);
   return bodyText(tab);
 }
 const expectedNumber = async (context) => host.session(await cookieOf(context))?.['captcha.answer'];
@@ -252,6 +260,7 @@ try {
   const sent = tab.waitForNavigation();
   release();
   await sent;
+  await notes(tab);
   text = await bodyText(tab);
   check('  ... and sends itself once the work is done', text.includes(THANKS), text);
   await visitor.unroute('**/captcha-challenge.asp*');
@@ -287,6 +296,7 @@ try {
     const defined = await tab.evaluate(() => customElements.get('altcha-widget') !== undefined);
     check('without altcha.js the widget is not there', !defined);
     check('  ... and the page says the site\'s file is missing', await noteShown(tab, 'no-widget'));
+    await notes(tab);
     text = await submit(tab, (await expectedNumber(other)) || '');
     check('  ... sent anyway: JavaScript and the site named, not "wrong number"', text.includes(NEEDS_JAVASCRIPT) && text.includes('site\'s owner') && !text.includes(WRONG), text);
   } finally {
@@ -297,6 +307,7 @@ try {
   const noScript = await browser([], { javaScriptEnabled: false });
   ({ tab } = await openForm(noScript));
   const noscriptNote = await tab.evaluate(() => document.querySelector('noscript') !== null);
+  await notes(tab);
   text = await bodyText(tab);
   check('JavaScript off: the page says the form needs it', noscriptNote && text.includes('This form needs JavaScript'), text.slice(0, 200));
   check('  ... and offers no "New picture" that cannot work', !(await tab.isVisible('#new-picture')));
@@ -328,6 +339,7 @@ try {
   check('  the widget fails instead of solving', states.split(' ').includes('error') && !states.includes('verified') && failed !== null, shown);
   check('  and says on the console that it needs HTTPS', consoleLines.some((l) => /Secure context \(HTTPS\) required/.test(l)));
   const httpsNote = await tab.evaluate(() => document.getElementById('needs-https').textContent.replace(/\s+/g, ' ').trim());
+  await notes(tab);
   check('  the page says only the site can fix it: HTTPS', (await noteShown(tab, 'needs-https')) && /HTTPS/.test(httpsNote) && /owner/.test(httpsNote), httpsNote);
   // Sending the form: the widget's own checkbox, a required field, stays unticked, and the browser
   // submits no form with an invalid field (it shows the field's message instead).
@@ -343,6 +355,10 @@ try {
   const readme = fs.readFileSync(path.join(site, '..', 'README.md'), 'utf8').replace(/\s+/g, ' ');
   check('the README says what a visitor sees there', failed !== null && readme.includes(failed[0]) && readme.includes(httpsNote),
         `"${failed && failed[0]}", "${httpsNote}"`);
+  // Each note's first sentence, as the README quotes it to say what it means.
+  const unquoted = [...notesSeen].map((note) => /^[^.]*\./.exec(note)?.[0] || note).filter((first) => !readme.includes(first));
+  check(`the README quotes every note the form showed (${notesSeen.size})`, notesSeen.size >= 7 && unquoted.length === 0,
+        unquoted.length ? `not quoted: ${unquoted.join(' | ')}` : '');
 
   // --- A phone's 360 x 640 -----------------------------------------------------------------------
   const phoneSize = { viewport: { width: 360, height: 640 }, screen: { width: 360, height: 640 }, isMobile: true,

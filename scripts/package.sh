@@ -3,8 +3,10 @@
 # the 64-bit DLL (x64\), both stripped; install.cmd and uninstall.cmd; the README with its sample
 # pictures; the examples with the widget file they load (altcha.js, from the pinned npm package of
 # examples/package.json); the third parties' notices (third-party-notices\). Text files get CRLF
-# line ends. Entries are sorted and carry one fixed time, so the same inputs give the same archive.
-#   usage: package.sh [win32 tree] [win64 tree]     (default: build/win32 and build/win64)
+# line ends. Entries are sorted and carry one fixed time and mode, and the stripped DLLs a fixed
+# header time, so the same inputs give the same archive, byte for byte, whenever it is made.
+#   usage: package.sh [win32 tree] [win64 tree] [output directory]
+#            (default: build/win32, build/win64 and build/release)
 #          package.sh --path                         prints the archive's path, makes nothing
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,6 +21,9 @@ if [ "${1:-}" = --path ]; then
 fi
 win32=${1:-$root/build/win32}
 win64=${2:-$root/build/win64}
+release=${3:-$release}
+mkdir -p "$release"
+release=$(cd "$release" && pwd)
 for dll in "$win32/com/vexorin.dll" "$win64/com/vexorin.dll"; do
   [ -f "$dll" ] || { echo "package: $dll is missing: build both Windows trees first" >&2; exit 1; }
 done
@@ -26,8 +31,10 @@ done
 stage="$release/$name"
 rm -rf "$stage" "$release/$name.zip"
 mkdir -p "$stage/x86" "$stage/x64" "$stage/examples" "$stage/docs"
-i686-w64-mingw32-strip -o "$stage/x86/vexorin.dll" "$win32/com/vexorin.dll"
-x86_64-w64-mingw32-strip -o "$stage/x64/vexorin.dll" "$win64/com/vexorin.dll"
+# strip writes the current time into a PE header unless SOURCE_DATE_EPOCH names one: 0, as the
+# linker's own (--no-insert-timestamp).
+SOURCE_DATE_EPOCH=0 i686-w64-mingw32-strip -o "$stage/x86/vexorin.dll" "$win32/com/vexorin.dll"
+SOURCE_DATE_EPOCH=0 x86_64-w64-mingw32-strip -o "$stage/x64/vexorin.dll" "$win64/com/vexorin.dll"
 crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
 # Each script with the labels both share (common.cmd) after it, so that each stands alone.
 for script in install.cmd uninstall.cmd; do
@@ -40,11 +47,14 @@ for file in "$root"/examples/*; do
   case "$(basename "$file")" in package.json|package-lock.json|node_modules) continue ;; esac
   crlf "$file" "$stage/examples/$(basename "$file")"
 done
-cp "$root"/docs/*.jpg "$stage/docs/"
+# The README links into docs/: every page and picture there goes along (the release test follows
+# every link, anchors included).
+for file in "$root"/docs/*.md; do crlf "$file" "$stage/docs/$(basename "$file")"; done
+cp "$root"/docs/*.jpg "$root"/docs/*.png "$stage/docs/"
 
 # The widget as the examples load it: the pinned package's one file, installed again only when the
 # lock file changed.
-widget="$release/widget"
+widget="$root/build/release/widget"
 if ! cmp -s "$root/examples/package-lock.json" "$widget/package-lock.json" 2>/dev/null ||
    [ ! -f "$widget/node_modules/altcha/dist/main/altcha.min.js" ]; then
   rm -rf "$widget" && mkdir -p "$widget"
@@ -96,8 +106,12 @@ notice nlohmann-json.txt "JSON for Modern C++ (nlohmann/json), compiled into bot
 notice flite.txt "flite and its voice cmu_us_slt, which speaks the digits both DLLs carry." libflite1
 crlf /usr/share/common-licenses/GPL-3 "$notices/GPL-3.txt"  # what the GCC runtime's exception refers to
 
+# A zip keeps each entry's mode and its time as local time, and zip's extra fields would add the
+# times of last access and change: fixed modes, one fixed time read in UTC, no extra fields (-X).
+chmod -R u=rwX,go=rX "$stage"
+find "$stage" -exec touch -h -d "2000-01-01 00:00:00 UTC" {} +
 (cd "$release" && find "$name" -type f | LC_ALL=C sort >"$name.files" &&
-   cmake -E tar cf "$name.zip" --format=zip --mtime="2000-01-01 00:00:00 UTC" --files-from="$name.files")
+   TZ=UTC zip -q -X -D "$name.zip" -@ <"$name.files")
 rm -f "$release/$name.files"
 echo "$release/$name.zip"
 (cd "$stage" && stat -c '  %8s  %n' x86/vexorin.dll x64/vexorin.dll)

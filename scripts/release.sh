@@ -2,8 +2,8 @@
 # The release command: both DLLs and build/release/vexorin-<version>.zip, without the test suite.
 # Installs only what that needs (as root; otherwise it names what is missing): CMake, Ninja, the
 # mingw-w64 cross compilers and widl, nasm, dpkg-dev and deb-src (libjpeg-turbo's source comes from
-# Debian's archive), the JSON headers, Node.js and npm (the pinned widget), and the packages whose
-# notices the archive carries. No Wine, no i386 architecture, no browser.
+# Debian's archive), the JSON headers, Node.js and npm (the pinned widget), zip, and the packages
+# whose notices the archive carries. No Wine, no i386 architecture, no browser.
 #   usage: release.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,7 +13,7 @@ stage() { echo "== [$((SECONDS - started))s] $*"; }
 
 stage "set-up: packages"
 packages=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-tools nasm dpkg-dev
-          nlohmann-json3-dev libflite1)
+          nlohmann-json3-dev libflite1 zip)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The README's sample pictures under docs/, drawn by the command-line tool with fixed seeds.
+# The sample pictures under docs/ (the reference shows them), drawn by the command-line tool with fixed seeds.
 #   scripts/samples.sh make [tool]    draws them anew (default tool: build/native/vexorin, built first)
 #   scripts/samples.sh check <tool>   fails when a sample differs from what the tool draws today
 set -euo pipefail

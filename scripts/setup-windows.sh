@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Prepares this machine for the Windows cross build and the Wine test runs. Idempotent; needs root
 # for anything missing. Adds the i386 architecture and deb-src, then installs Debian's Wine, mingw-w64
-# and nasm (nasm for libjpeg-turbo's SIMD code).
+# and nasm (nasm for libjpeg-turbo's SIMD code), and zip (the release archive).
 set -euo pipefail
 
-packages=(wine wine32:i386 wine64 g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-tools nasm libwine-dev:i386 dpkg-dev)
+packages=(wine wine32:i386 wine64 g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-tools nasm libwine-dev:i386 dpkg-dev zip)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -15,7 +15,7 @@ work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 listing=$(cmake -E tar tf "$zip") || { echo "FAIL cannot list $zip"; exit 1; }
 listed() { printf '%s\n' "$listing" | grep -Eq "^vexorin-[0-9.]+/$1\$"; }
 for entry in x86/vexorin.dll x64/vexorin.dll install.cmd uninstall.cmd README.md examples/form.asp examples/altcha.js \
-             examples/global.asa; do
+             examples/global.asa examples/captcha.inc examples/save-picture.vbs; do
   check "the archive lists $entry" listed "$entry"
 done
 cmake -E chdir "$work" cmake -E tar xf "$zip" || { echo "FAIL cannot unpack $zip"; exit 1; }
@@ -47,11 +47,57 @@ check "the GPL the exception refers to" bash -c "tr -d '\r' <'$notices/GPL-3.txt
 check "flite's notice (the voice of the digits)" notice flite.txt libflite1
 check "the JSON reader's notice (compiled into the DLLs)" notice nlohmann-json.txt nlohmann-json3-dev
 check "every notice file is one of these" test "$(LC_ALL=C ls "$notices" | tr '\n' ' ')" = "GPL-3.txt altcha.txt fdlibm.txt flite.txt gcc-runtime.txt libjpeg-turbo.txt mingw-w64.txt nlohmann-json.txt "
-# Every relative link of the README ([text](target), anchors aside) names a file the archive holds.
-dead=""
-while IFS= read -r target; do
-  [ -e "$top/$target" ] || dead="$dead $target"
-done < <(tr -d '\r' <"$top/README.md" | grep -o '](\([^)#:]*\))' | sed 's/^](//; s/)$//' | sort -u)
-check "the README's links lead to files in the archive${dead:+ (dead:$dead)}" test -z "$dead"
+# Every relative link of every page the archive carries leads to a file in it, and a link's anchor
+# to a heading of that page (named as the pages' host names them: lower case, punctuation dropped,
+# spaces as hyphens, a repeated heading numbered). The README's links are all followed, so each page
+# it links to is checked in turn.
+links=$(node - "$top" <<'JS'
+const fs = require('fs'), path = require('path');
+const top = process.argv[2];
+const anchors = (file) => {
+  const seen = new Map(), out = new Set();
+  let fenced = false;
+  for (const line of fs.readFileSync(file, 'utf8').split(/\r?\n/)) {
+    if (/^```/.test(line)) fenced = !fenced;
+    const heading = !fenced && /^#{1,6}\s+(.*?)\s*#*\s*$/.exec(line);
+    if (!heading) continue;
+    const text = heading[1].replace(/!?\[([^\]]*)\]\([^)]*\)/g, '$1').replace(/<[^>]+>/g, '');
+    const slug = text.toLowerCase().replace(/[^\p{L}\p{N}\s_-]/gu, '').replace(/\s/g, '-');
+    const n = seen.get(slug) || 0;
+    seen.set(slug, n + 1);
+    out.add(n ? `${slug}-${n}` : slug);
+  }
+  return out;
+};
+const pages = ['README.md'], done = new Set(), dead = [];
+let followed = 0;
+while (pages.length) {
+  const page = pages.shift();
+  if (done.has(page)) continue;
+  done.add(page);
+  const text = fs.readFileSync(path.join(top, page), 'utf8').replace(/```[\s\S]*?```/g, '');
+  for (const [, target] of text.matchAll(/\]\(<?([^)\s>]+)>?\)/g)) {
+    if (/^[a-z]+:/i.test(target)) continue;
+    followed += 1;
+    const [file, anchor] = target.split('#');
+    const resolved = file ? path.normalize(path.join(path.dirname(page), decodeURIComponent(file))) : page;
+    const full = path.join(top, resolved);
+    if (resolved.startsWith('..') || !fs.existsSync(full)) { dead.push(`${page}: ${target}`); continue; }
+    if (resolved.endsWith('.md')) {
+      if (anchor !== undefined && !anchors(full).has(anchor)) dead.push(`${page}: ${target}`);
+      pages.push(resolved);
+    }
+  }
+}
+console.log(`${followed} links in ${[...done].join(' ')}`);
+for (const d of dead) console.log(`dead: ${d}`);
+JS
+) || links=$'no links followed\ndead: the link checker (node) failed'
+echo "     $(printf '%s\n' "$links" | head -n 1)"
+dead=$(printf '%s\n' "$links" | sed -n 's/^dead: //p')
+[ -n "$dead" ] && printf '%s\n' "$dead" | sed 's/^/     dead: /'
+check "the README names the folder the archive unpacks into ($(basename "$top")\\)" grep -qF "\`$(basename "$top")\\\`" "$top/README.md"
+check "every link of the README and the pages it leads to, anchors included, leads into the archive" test -z "$dead"
+check "  ... which reaches more than the README" bash -c "printf '%s\n' \"\$1\" | head -n 1 | grep -q 'docs/'" _ "$links"
 if [ $failures -ne 0 ]; then echo "$failures check(s) failed"; exit 1; fi
 echo "all checks passed"

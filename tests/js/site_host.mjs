@@ -103,9 +103,11 @@ Class HostRequest
     If QueryValues.Exists(key) Then QueryString = QueryValues(key)
   End Function
   Public RemoteAddr
+  Public Method
   Public Function ServerVariables(name)
     ServerVariables = ""
     If UCase(name) = "REMOTE_ADDR" Then ServerVariables = RemoteAddr
+    If UCase(name) = "REQUEST_METHOD" Then ServerVariables = Method
   End Function
 End Class
 
@@ -352,7 +354,8 @@ export class SiteHost {
     for (const [k, v] of session.values) lines.push(`Session.Load ${literal(k)}, ${literal(v)}`);
     lines.push('Dim Application : Set Application = New HostValues', 'Application.Kind = "APPLICATION"');
     for (const [k, v] of this.application) lines.push(`Application.Load ${literal(k)}, ${literal(v)}`);
-    lines.push('Dim Request : Set Request = New HostRequest', `Request.RemoteAddr = ${literal(request.socket.remoteAddress || '')}`);
+    lines.push('Dim Request : Set Request = New HostRequest', `Request.RemoteAddr = ${literal(request.socket.remoteAddress || '')}`,
+               `Request.Method = ${literal(request.method)}`);
     for (const [k, v] of form) lines.push(`Request.SetForm ${literal(k)}, ${literal(v)}`);
     for (const [k, v] of url.searchParams) lines.push(`Request.SetQuery ${literal(k)}, ${literal(v)}`);
     lines.push('Dim Response : Set Response = New HostResponse', 'Dim Server : Set Server = New HostServer');

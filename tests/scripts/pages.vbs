@@ -65,6 +65,7 @@ End Class
 ' that fails to be made, a proof of work whose answer the test chooses (and whose calls it counts).
 Class FailingObject
   Public Number
+  Public Height
   Public Noise
   Public Sub GenerateRnd(digits)
     Number = "123456"

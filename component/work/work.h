@@ -22,7 +22,7 @@ namespace vexorin {
 // in 256 succeeded, so that a page's Cost asks the same work it always did.
 constexpr LONG kMinWorkCost = 100;
 constexpr LONG kMaxWorkCost = 1000000;
-constexpr LONG kDefaultWorkCost = 20000;    // see the README: about a second in chromium here
+constexpr LONG kDefaultWorkCost = 20000;    // docs/security.md: about a second and a half in chromium here
 constexpr LONG kDefaultWorkMaxCost = 160000;  // the most a flood is asked: eight times the default
 constexpr std::int64_t kWorkCostUnit = 256;   // PBKDF2 iterations of expected work per unit of Cost
 // Iterations per attempt: low enough that a challenge costs the server little, high enough that

@@ -12,7 +12,7 @@
 #include <jpeglib.h>
 
 #include "component/picture/component.h"
-#include "tests/reference_jpeg.h"
+#include "tests/shared/reference_jpeg.h"
 #include "platform/text.h"
 
 namespace bench_support {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "tests/safearray_queries.h"
+#include "tests/shared/safearray_queries.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 # in the impersonation level's bits 0x30000).
 #   usage: output_open_test.sh COM_CLIENT_TEST_EXE     ($VEXORIN_WINE picks the loader)
 set -uo pipefail
-. "$(dirname "$0")/../scripts/wine.sh"
+. "$(dirname "$0")/../../scripts/wine.sh"
 echo "output_open_test"
 trace=$(WINEDEBUG=trace+file wine_run "$VEXORIN_WINE" "$1" --gtest_also_run_disabled_tests \
   --gtest_filter=InChildProcess.DISABLED_SaveOnce 2>&1)

@@ -12,8 +12,8 @@
 #include "component/work/work.h"
 #include "platform/crypto.h"
 #include "platform/text.h"
-#include "test_support.h"
-#include "work_support.h"
+#include "tests/shared/test_support.h"
+#include "tests/shared/work_support.h"
 
 using nlohmann::json;
 using testing_support::Base64Of;

@@ -7,7 +7,7 @@
 
 #include "platform/io.h"
 #include "support/file_stream.h"
-#include "test_support.h"
+#include "tests/shared/test_support.h"
 
 using support::XFileAlarm;
 using support::XFileInStream;

@@ -11,8 +11,8 @@
 #include "component/picture/component.h"
 #include "component/picture/picture_random.h"
 #include "support/file_stream.h"
-#include "safearray_queries.h"
-#include "test_support.h"
+#include "tests/shared/safearray_queries.h"
+#include "tests/shared/test_support.h"
 
 using testing_support::Bstr;
 using testing_support::Narrow;

@@ -5,5 +5,5 @@
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
-{ sed -e 's/<%//g' -e 's/%>//g' "$here/../../examples/captcha.inc"; cat "$here/pages.vbs"; } > "$work/pages.vbs"
+{ sed -e 's/<%//g' -e 's/%>//g' "$here/../../../examples/captcha.inc"; cat "$here/pages.vbs"; } > "$work/pages.vbs"
 bash "$here/../run_script.sh" "$work/pages.vbs"

@@ -5,7 +5,7 @@
 # regsvr32 and reg are $VEXORIN_WINE's, so they see the registry view of the DLL's own bitness.
 # usage: registration_test.sh <vexorin.dll> <win32 | win64: the type library's system kind>
 set -u
-. "$(dirname "$0")/../scripts/wine.sh"
+. "$(dirname "$0")/../../scripts/wine.sh"
 wine=${VEXORIN_WINE:-wine}
 # Every Wine program through the tests' launcher; regsvr32 without /s, so that it says what it did.
 w() { wine_run "$wine" "$@"; }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The release's example site walked in chromium (js/site_walk.mjs) as a site runs it: the archive
+# The release's example site walked in chromium (site_walk.mjs) as a site runs it: the archive
 # unpacked, its DLL of one bitness registered from there, its pages served by the test host and run
 # by that bitness's cscript. Ends with the tree's own DLL registered again and the archive's gone.
 # usage: site_walk_test.sh <release zip> <64 | 32> <this tree's vexorin.dll>   (Wine's environment set)
@@ -7,8 +7,8 @@
 set -u
 zip=$(realpath "$1"); bits=$2; tree_dll=$(realpath "$3")
 here=$(dirname "$(realpath "$0")")
-. "$here/wine_sides.sh"
-if ! command -v chromium >/dev/null || [ ! -d "$here/js/node_modules/playwright-core" ]; then
+. "$here/../windows/wine_sides.sh"
+if ! command -v chromium >/dev/null || [ ! -d "$here/node_modules/playwright-core" ]; then
   echo "chromium or the browser driver is missing (scripts/setup-native.sh installs both)"; exit 1
 fi
 if [ "$bits" = 32 ] && ! can_run_32bit; then
@@ -25,7 +25,7 @@ package=$(ls -d "$work"/vexorin-*)
 echo "-- the $bits-bit DLL of the archive, registered from $(winpath "$package/$dll") (32-bit programs: $(wine_mode))"
 check "regsvr32 of that bitness registers it" \
   bash -c 'cd "$1" && "$2" regsvr32 /s vexorin.dll' _ "$(dirname "$package/$dll")" "$loader"
-node "$here/js/site_walk.mjs" "$package/examples" "$loader" "$cscript" --timeout 2400
+node "$here/site_walk.mjs" "$package/examples" "$loader" "$cscript" --timeout 2400
 walked=$?
 check "the walk" test $walked = 0
 (cd "$(dirname "$package/$dll")" && "$loader" regsvr32 /s /u vexorin.dll)

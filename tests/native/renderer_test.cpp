@@ -7,7 +7,7 @@
 #include "component/picture/component.h"
 #include "component/picture/picture_random.h"
 #include "component/picture/renderer.h"
-#include "test_support.h"
+#include "tests/shared/test_support.h"
 
 using testing_support::Bstr;
 using testing_support::Fnv1a;

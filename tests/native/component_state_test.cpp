@@ -13,7 +13,7 @@
 #include "component/picture/picture_random.h"
 #include "cli/seeded/seeded_random.h"
 #include "platform/errors.h"
-#include "test_support.h"
+#include "tests/shared/test_support.h"
 
 using testing_support::Bstr;
 using testing_support::Narrow;

@@ -18,7 +18,7 @@
 #include <psapi.h>
 
 #include "com_support.h"
-#include "test_support.h"
+#include "tests/shared/test_support.h"
 
 namespace {
 

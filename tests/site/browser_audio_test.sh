@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # A real browser plays what GetAudio gives: Debian's chromium, headless, loads the tool's GetAudio
 # bytes (-o -) in an <audio> element, and the duration it reports must be the WAV header's.
-# The page is driven by js/browser.mjs, which waits for the page's answer (a hang only ends it).
+# The page is driven by browser.mjs, which waits for the page's answer (a hang only ends it).
 # usage: browser_audio_test.sh <vexorin tool>
 set -u
 tool=$(realpath "$1")
-driver=$(dirname "$(realpath "$0")")/js/browser.mjs
+driver=$(dirname "$(realpath "$0")")/browser.mjs
 if ! command -v chromium >/dev/null || [ ! -d "$(dirname "$driver")/node_modules/playwright-core" ]; then
   echo "chromium or the pinned browser driver is missing (scripts/setup-native.sh installs both)"; exit 1
 fi

@@ -6,7 +6,7 @@
 # usage: install_test.sh <release zip> <32-bit inproc_client.exe> <64-bit inproc_client.exe> <this tree's vexorin.dll>
 set -u
 zip=$(realpath "$1"); client32=$(realpath "$2"); client64=$(realpath "$3"); tree_dll=$(realpath "$4")
-. "$(dirname "$0")/wine_sides.sh"
+. "$(dirname "$0")/../windows/wine_sides.sh"
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 cmake -E chdir "$work" cmake -E tar xf "$zip" || { echo "FAIL cannot unpack $zip"; exit 1; }
 package=$(ls -d "$work"/vexorin-*)

@@ -3,18 +3,18 @@
 # (its one file, as a site copies it), whose challenge the component makes at each request; the
 # widget solves it and the payload it produces must verify once, and then be refused as replayed.
 # Bindings in three scripts: the widget's btoa takes only Latin-1, and JSON.parse/stringify in between.
-# Served on 127.0.0.1 by js/browser.mjs, which waits for the page's answer (a hang only ends it).
+# Served on 127.0.0.1 by browser.mjs, which waits for the page's answer (a hang only ends it).
 # usage: browser_work_test.sh native TOOL
 #        browser_work_test.sh wine LOADER     (the registered DLL through cscript; Wine's environment set)
 set -u
 here=$(dirname "$(realpath "$0")")
 mode=$1 runner=$2
-driver=$here/js/browser.mjs
-if ! command -v chromium >/dev/null || [ ! -d "$here/js/node_modules/altcha" ]; then
+driver=$here/browser.mjs
+if ! command -v chromium >/dev/null || [ ! -d "$here/node_modules/altcha" ]; then
   echo "chromium or the pinned widget is missing (scripts/setup-native.sh installs both)"; exit 1
 fi
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
-cp "$here/js/pages/altcha.html" "$here/js/node_modules/altcha/dist/main/altcha.js" "$work/"
+cp "$here/pages/altcha.html" "$here/node_modules/altcha/dist/main/altcha.js" "$work/"
 secret="browser-test-secret"  # a --batch line splits at spaces
 failures=0
 check() {
@@ -34,10 +34,10 @@ for binding in "session 5" "sesión" "セッション" "raised"; do
       fi
       verify() { "$runner" --verify "$1" --secret "$secret" --bind "$binding"; "$runner" --verify "$1" --secret "$secret" --bind other; } ;;
     wine)
-      script=$(cd "$here/scripts" && pwd)/work.js
-      wine_cscript() { (cd "$(dirname "$script")" && bash "$here/../scripts/wine.sh" run "$runner" cscript //nologo work.js "$@") | tr -d '\r'; }
+      script=$(cd "$here" && pwd)/work.js
+      wine_cscript() { (cd "$(dirname "$script")" && bash "$here/../../scripts/wine.sh" run "$runner" cscript //nologo work.js "$@") | tr -d '\r'; }
       action=challenge; [ "$binding" = raised ] && action=raised
-      challenge="cd $(printf '%q' "$here/scripts") && bash $(printf '%q' "$here/../scripts/wine.sh") run $(printf '%q' "$runner") cscript //nologo work.js $action $(printf '%q' "$secret") $(printf '%q' "$(escaped "$binding")") | tr -d '\r' | grep '^{'"
+      challenge="cd $(printf '%q' "$here") && bash $(printf '%q' "$here/../../scripts/wine.sh") run $(printf '%q' "$runner") cscript //nologo work.js $action $(printf '%q' "$secret") $(printf '%q' "$(escaped "$binding")") | tr -d '\r' | grep '^{'"
       verify() { wine_cscript verify "$secret" "$(escaped "$binding")" "$1" | grep -v '^work.js$'; wine_cscript verify "$secret" other "$1" | grep -v '^work.js$' | head -1; } ;;
     *) echo "usage: browser_work_test.sh native TOOL | wine LOADER"; exit 2 ;;
   esac

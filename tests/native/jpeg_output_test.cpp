@@ -15,8 +15,8 @@
 #include "component/picture/component.h"
 #include "component/picture/jpeg_output.h"
 #include "component/picture/picture_random.h"
-#include "reference_jpeg.h"
-#include "test_support.h"
+#include "tests/shared/reference_jpeg.h"
+#include "tests/shared/test_support.h"
 
 using testing_support::Bstr;
 using testing_support::Exists;

@@ -9,7 +9,7 @@
 #include "component/audio/audio.h"
 #include "cli/seeded/seeded_random.h"
 #include "component/audio/voice.h"
-#include "test_support.h"
+#include "tests/shared/test_support.h"
 
 using testing_support::Bstr;
 using testing_support::Narrow;

@@ -1,5 +1,6 @@
-# Shared by the side-by-side and install tests (sourced): the two sides of one 64-bit Wine prefix.
-. "$(dirname "${BASH_SOURCE[0]}")/../scripts/wine.sh"
+# Shared by the side-by-side, install and site-walk tests (sourced): the two sides of one 64-bit Wine prefix.
+wine_sides_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$wine_sides_dir/../../scripts/wine.sh"
 wine32=$(wine_loader 32)
 wine64=$(wine_loader 64)
 failures=0
@@ -28,7 +29,7 @@ client() {
 cscript_side() {
   local loader=$1 system=$2 dll=$3 work out last pid
   work=$(mktemp -d)
-  (cd "$(dirname "$0")/scripts" &&
+  (cd "$wine_sides_dir/scripts" &&
      WINEDEBUG=+loaddll,+pid "$loader" "C:\\windows\\$system\\cscript.exe" //nologo members.vbs \
        >"$work/out" 2>"$work/trace")
   out=$(tr -d '\r' <"$work/out")

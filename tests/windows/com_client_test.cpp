@@ -16,7 +16,7 @@
 #include <jpeglib.h>
 
 #include "com_support.h"
-#include "reference_jpeg.h"
+#include "tests/shared/reference_jpeg.h"
 #include "platform/platform.h"
 #include "vexorin_h.h"
 
@@ -1169,7 +1169,7 @@ void ExpectChildPasses(const char* test) {
   FAIL() << "the child " << test << " never started";
 }
 
-// Saves once through each class, for tests/output_open_test.sh, which reads Wine's trace of the
+// Saves once through each class, for tests/windows/output_open_test.sh, which reads Wine's trace of the
 // opens.
 TEST(InChildProcess, DISABLED_SaveOnce) {
   ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));

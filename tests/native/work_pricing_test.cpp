@@ -8,7 +8,7 @@
 
 #include "component/work/altcha_json.h"
 #include "component/work/work.h"
-#include "work_support.h"
+#include "tests/shared/work_support.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 # The command-line example saves a JPEG and prints its number.
 set -u
 wine=${VEXORIN_WINE:-wine}
-dir=$(cd "$(dirname "$0")/../../examples" && pwd)
+dir=$(cd "$(dirname "$0")/../../../examples" && pwd)
 out=$(mktemp -d); trap 'rm -rf "$out"' EXIT
 cd "$dir"
 number=$("$wine" cscript //nologo save-picture.vbs "$("$wine" winepath -w "$out/pic.jpg" | tr -d '\r')" 5 40 1 2>&1 | tr -d '\r')

@@ -3,7 +3,7 @@
 # 0 even after a run-time error, so the script passes only with exit code 0 AND its sentinel as the
 # last line of output. $VEXORIN_WINE picks the loader, and with it the cscript of that bitness.
 set -uo pipefail
-. "$(dirname "$0")/../scripts/wine.sh"
+. "$(dirname "$0")/../../scripts/wine.sh"
 wine=${VEXORIN_WINE:-wine}
 script=$(realpath "$1")
 cd "$(dirname "$script")"

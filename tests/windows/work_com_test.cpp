@@ -13,7 +13,7 @@
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "vexorin_h.h"
-#include "work_support.h"
+#include "tests/shared/work_support.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 
 #include "component/picture/component.h"
 #include "support/file_stream.h"
-#include "test_support.h"
+#include "tests/shared/test_support.h"
 
 using testing_support::Bstr;
 using testing_support::ReadAll;

@@ -5,7 +5,7 @@
 # most of the test's time. All tools run the same lines in the same order.
 # usage: fidelity_test.sh <native vexorin> <vexorin.exe> [<another vexorin.exe> ...]
 set -u
-. "$(dirname "$0")/../scripts/wine.sh"
+. "$(dirname "$0")/../../scripts/wine.sh"
 native=$(realpath "$1"); shift
 windows=()
 for tool in "$@"; do windows+=("$(realpath "$tool")"); done

@@ -22,7 +22,12 @@
 
 namespace {
 
+using testing_support::Bstr;
 using testing_support::Export;
+using testing_support::Out;
+using testing_support::unique_bstr;
+using testing_support::unique_com;
+using testing_support::unique_variant;
 
 struct Usage {
   DWORD handles;
@@ -68,53 +73,45 @@ int Soak(long calls) {
   _putenv_s("TMP", dir.c_str());  // the runtime's environment, which its file calls would read
 
   CoInitialize(nullptr);
-  IVexorin* v = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_CVexorin, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorin, reinterpret_cast<void**>(&v)))) {
+  unique_com<IVexorin> v;
+  if (FAILED(CoCreateInstance(CLSID_CVexorin, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorin, Out(v)))) {
     std::printf("FAIL the component is not registered\n");
     return 1;
   }
-  v->put_Noise(1);
+  v.get()->put_Noise(1);
   // The spoken alternative too, every tenth call (a sound costs some forty pictures).
-  IVexorinAudio* a = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_CVexorinAudio, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorinAudio,
-                              reinterpret_cast<void**>(&a)))) {
+  unique_com<IVexorinAudio> a;
+  if (FAILED(CoCreateInstance(CLSID_CVexorinAudio, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorinAudio, Out(a)))) {
     std::printf("FAIL the audio class is not registered\n");
-    v->Release();
     return 1;
   }
-  BSTR digits = SysAllocString(L"480613");
-  a->put_Number(digits);
-  SysFreeString(digits);
+  a.get()->put_Number(Bstr(L"480613").get());
   int failures = 0;
   long sounds = 0;
   Usage first{0, 0, 0};
   const DWORD start = GetTickCount();
   for (long i = 1; i <= calls; ++i) {
-    VARIANT image;
-    VariantInit(&image);
-    const HRESULT hr = v->GetImage(&image);
-    if (FAILED(hr) || image.vt != (VT_ARRAY | VT_UI1)) {
+    unique_variant image;
+    const HRESULT hr = v.get()->GetImage(image.put());
+    if (FAILED(hr) || image.get().vt != (VT_ARRAY | VT_UI1)) {
       std::printf("FAIL call %ld: 0x%08lX\n", i, static_cast<unsigned long>(hr));
       ++failures;
     }
-    VariantClear(&image);
     if (i % 10 == 0) {
-      VARIANT sound;
-      VariantInit(&sound);
-      const HRESULT spoken = a->GetAudio(&sound);
-      if (FAILED(spoken) || sound.vt != (VT_ARRAY | VT_UI1)) {
+      unique_variant sound;
+      const HRESULT spoken = a.get()->GetAudio(sound.put());
+      if (FAILED(spoken) || sound.get().vt != (VT_ARRAY | VT_UI1)) {
         std::printf("FAIL sound %ld: 0x%08lX\n", i, static_cast<unsigned long>(spoken));
         ++failures;
       }
-      VariantClear(&sound);
       ++sounds;
     }
     if (i == 1000 || (calls < 1000 && i == 1)) first = Measure();
   }
   const Usage last = Measure();
   const double seconds = (GetTickCount() - start) / 1000.0;
-  v->Release();
-  a->Release();
+  v.reset();
+  a.reset();
   CoUninitialize();
   const int left = FilesIn(dir);
   RemoveDirectoryA(dir.c_str());
@@ -160,21 +157,22 @@ int Threads(int count, int seconds, const wchar_t* dllPath) {
     threads.emplace_back([&, t] {
       CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
       for (long round = 0; GetTickCount() < deadline; ++round) {
-        IClassFactory* factory = nullptr;
-        if (FAILED(getClassObject(CLSID_CVexorin, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
+        unique_com<IClassFactory> factory;
+        if (FAILED(getClassObject(CLSID_CVexorin, IID_IClassFactory, Out(factory)))) {
           fail("DllGetClassObject", t);
           continue;
         }
         void* expected = nullptr;
-        if (!classObject.compare_exchange_strong(expected, factory) && expected != factory) differentClassObject = true;
-        if (round % 5 == 0) factory->LockServer(TRUE);
-        IVexorin* v = nullptr;
-        HRESULT hr = (round % 3 == 0)
-                         ? CoCreateInstance(CLSID_CVexorin, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorin, reinterpret_cast<void**>(&v))
-                         : factory->CreateInstance(nullptr, IID_IVexorin, reinterpret_cast<void**>(&v));
-        if (round % 5 == 0) factory->LockServer(FALSE);
-        factory->Release();
-        if (FAILED(hr) || v == nullptr) {
+        if (!classObject.compare_exchange_strong(expected, factory.get()) && expected != factory.get()) {
+          differentClassObject = true;
+        }
+        if (round % 5 == 0) factory.get()->LockServer(TRUE);
+        unique_com<IVexorin> v;
+        HRESULT hr = (round % 3 == 0) ? CoCreateInstance(CLSID_CVexorin, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorin, Out(v))
+                                      : factory.get()->CreateInstance(nullptr, IID_IVexorin, Out(v));
+        if (round % 5 == 0) factory.get()->LockServer(FALSE);
+        factory.reset();
+        if (FAILED(hr) || !v) {
           fail("CreateInstance", t);
           continue;
         }
@@ -182,36 +180,32 @@ int Threads(int count, int seconds, const wchar_t* dllPath) {
         // A number of the thread's own, read back exactly.
         wchar_t text[16];
         std::swprintf(text, 16, L"%d%05ld", t + 1, round % 100000);
-        BSTR put = SysAllocString(text);
-        if (v->put_Number(put) != S_OK) fail("put_Number", t);
-        BSTR got = nullptr;
-        if (v->get_Number(&got) != S_OK || got == nullptr || std::wcscmp(got, text) != 0) fail("get_Number", t);
-        SysFreeString(put);
-        SysFreeString(got);
+        if (v.get()->put_Number(Bstr(text).get()) != S_OK) fail("put_Number", t);
+        unique_bstr got;
+        if (v.get()->get_Number(got.put()) != S_OK || !got || std::wcscmp(got.get(), text) != 0) fail("get_Number", t);
         LONG width = 0;
-        if (v->GetWidth(&width) != S_OK || width != 90) fail("GetWidth", t);
+        if (v.get()->GetWidth(&width) != S_OK || width != 90) fail("GetWidth", t);
         LONG number = -1;
-        if (v->GenerateRnd(4, &number) != S_OK || number < 0 || number >= 10000) fail("GenerateRnd", t);
+        if (v.get()->GenerateRnd(4, &number) != S_OK || number < 0 || number >= 10000) fail("GenerateRnd", t);
         if (round % 10 == 0) {
-          VARIANT image;
-          VariantInit(&image);
-          const HRESULT imaged = v->GetImage(&image);
-          if (imaged != S_OK || image.vt != (VT_ARRAY | VT_UI1) || image.parray->rgsabound[0].cElements < 1000 ||
-              static_cast<BYTE*>(image.parray->pvData)[0] != 0xFF) {
+          unique_variant image;
+          const HRESULT imaged = v.get()->GetImage(image.put());
+          const VARIANT& bytes = image.get();
+          if (imaged != S_OK || bytes.vt != (VT_ARRAY | VT_UI1) || bytes.parray->rgsabound[0].cElements < 1000 ||
+              static_cast<BYTE*>(bytes.parray->pvData)[0] != 0xFF) {
             char what[64];
             std::snprintf(what, sizeof what, "GetImage 0x%08lX", static_cast<unsigned long>(imaged));
             fail(what, t);
           }
-          VariantClear(&image);
         }
-        IDispatch* d = nullptr;
-        if (v->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d)) == S_OK) {
+        unique_com<IDispatch> d;
+        if (v.get()->QueryInterface(IID_IDispatch, Out(d)) == S_OK) {
           DISPID id = 0;
           LPOLESTR name[] = {const_cast<LPOLESTR>(L"Height")};
-          if (d->GetIDsOfNames(IID_NULL, name, 1, LOCALE_USER_DEFAULT, &id) != S_OK || id != 4) fail("GetIDsOfNames", t);
-          d->Release();
+          if (d.get()->GetIDsOfNames(IID_NULL, name, 1, LOCALE_USER_DEFAULT, &id) != S_OK || id != 4) fail("GetIDsOfNames", t);
+          d.reset();
         }
-        if (v->Release() != 0) fail("Release", t);
+        if (v.release()->Release() != 0) fail("Release", t);
         calls += 8;
       }
       CoUninitialize();

@@ -11,10 +11,15 @@
 #include <cwchar>
 #include <string>
 
+#include "platform/owner.h"
 #include "platform/platform.h"
 #include "vexorin_h.h"
 
 namespace {
+
+using platform::unique_bstr;
+using platform::unique_com;
+using platform::unique_variant;
 
 int failures = 0;
 
@@ -32,17 +37,12 @@ std::wstring FullPath(const wchar_t* path) {
 // A JPEG in a byte-array VARIANT: SOI first, EOI last, more than headers.
 bool HoldsJpeg(const VARIANT& v, LONG* size) {
   *size = 0;
-  if (V_VT(&v) != (VT_ARRAY | VT_UI1) || V_ARRAY(&v) == nullptr) return false;
-  SAFEARRAY* array = V_ARRAY(&v);
-  LONG lower = 0, upper = -1;
-  if (FAILED(SafeArrayGetLBound(array, 1, &lower)) || FAILED(SafeArrayGetUBound(array, 1, &upper))) return false;
-  *size = upper - lower + 1;
-  void* data = nullptr;
-  if (*size < 600 || FAILED(SafeArrayAccessData(array, &data))) return false;
-  const auto* bytes = static_cast<const unsigned char*>(data);
-  const bool ok = bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[*size - 2] == 0xFF && bytes[*size - 1] == 0xD9;
-  SafeArrayUnaccessData(array);
-  return ok;
+  if (V_VT(&v) != (VT_ARRAY | VT_UI1)) return false;
+  const platform::safearray_access<unsigned char> bytes(V_ARRAY(&v));
+  if (FAILED(bytes.result())) return false;
+  *size = static_cast<LONG>(bytes.size());
+  return bytes.size() >= 600 && bytes.data()[0] == 0xFF && bytes.data()[1] == 0xD8 &&
+         bytes.data()[bytes.size() - 2] == 0xFF && bytes.data()[bytes.size() - 1] == 0xD9;
 }
 
 // The module's image range, read from its own PE header.
@@ -56,19 +56,13 @@ bool InsideImage(HMODULE module, const void* address) {
 
 // A WAV in a byte-array VARIANT: the RIFF/WAVE header and a data chunk that fills the rest.
 bool HoldsWav(const VARIANT& v) {
-  if (V_VT(&v) != (VT_ARRAY | VT_UI1) || V_ARRAY(&v) == nullptr) return false;
-  SAFEARRAY* array = V_ARRAY(&v);
-  LONG upper = -1;
-  void* data = nullptr;
-  if (FAILED(SafeArrayGetUBound(array, 1, &upper)) || upper < 44 || FAILED(SafeArrayAccessData(array, &data))) {
-    return false;
-  }
-  const auto* bytes = static_cast<const unsigned char*>(data);
+  if (V_VT(&v) != (VT_ARRAY | VT_UI1)) return false;
+  const platform::safearray_access<unsigned char> wav(V_ARRAY(&v));
+  if (FAILED(wav.result()) || wav.size() < 45) return false;
+  const unsigned char* bytes = wav.data();
   const unsigned long dataBytes = bytes[40] | bytes[41] << 8 | bytes[42] << 16 | static_cast<unsigned long>(bytes[43]) << 24;
-  const bool ok = std::memcmp(bytes, "RIFF", 4) == 0 && std::memcmp(bytes + 8, "WAVEfmt ", 8) == 0 &&
-                  dataBytes == static_cast<unsigned long>(upper + 1 - 44);
-  SafeArrayUnaccessData(array);
-  return ok;
+  return std::memcmp(bytes, "RIFF", 4) == 0 && std::memcmp(bytes + 8, "WAVEfmt ", 8) == 0 &&
+         dataBytes == static_cast<unsigned long>(wav.size() - 44);
 }
 
 HRESULT CallByName(IDispatch* object, const wchar_t* name, VARIANT* result) {
@@ -82,26 +76,25 @@ HRESULT CallByName(IDispatch* object, const wchar_t* name, VARIANT* result) {
 }
 
 int Absent() {
-  IVexorin* v = nullptr;
+  unique_com<IVexorin> v;
   const HRESULT hr =
-      CoCreateInstance(CLSID_CVexorin, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorin, reinterpret_cast<void**>(&v));
+      CoCreateInstance(CLSID_CVexorin, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorin, reinterpret_cast<void**>(v.put()));
   std::printf("CoCreateInstance: 0x%08lX\n", static_cast<unsigned long>(hr));
   Check(hr == REGDB_E_CLASSNOTREG, "the class is not registered for this side");
-  IVexorinAudio* a = nullptr;
+  unique_com<IVexorinAudio> a;
   const HRESULT audio = CoCreateInstance(CLSID_CVexorinAudio, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorinAudio,
-                                         reinterpret_cast<void**>(&a));
+                                         reinterpret_cast<void**>(a.put()));
   std::printf("CoCreateInstance (audio): 0x%08lX\n", static_cast<unsigned long>(audio));
   Check(audio == REGDB_E_CLASSNOTREG, "the audio class is not registered for this side");
   Check(GetModuleHandleW(L"vexorin.dll") == nullptr, "no vexorin.dll in this process");
-  if (v != nullptr) v->Release();
-  if (a != nullptr) a->Release();
   return failures == 0 ? 0 : 1;
 }
 
 int Present(const wchar_t* expected) {
-  IVexorin* v = nullptr;
+  unique_com<IVexorin> object;
   const HRESULT hr =
-      CoCreateInstance(CLSID_CVexorin, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorin, reinterpret_cast<void**>(&v));
+      CoCreateInstance(CLSID_CVexorin, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorin, reinterpret_cast<void**>(object.put()));
+  IVexorin* v = object.get();
   Check(SUCCEEDED(hr) && v != nullptr, "CoCreateInstance with CLSCTX_INPROC_SERVER");
   if (v == nullptr) {
     std::printf("CoCreateInstance: 0x%08lX\n", static_cast<unsigned long>(hr));
@@ -122,38 +115,29 @@ int Present(const wchar_t* expected) {
   Check(v->put_Height(40) == S_OK && v->put_Noise(1) == S_OK, "Height and Noise put");
   long width = 0;
   Check(v->GetWidth(&width) == S_OK && width == 120, "GetWidth is 6 x 40 / 2");
-  VARIANT image;
-  VariantInit(&image);
+  unique_variant image;
   LONG size = 0;
-  Check(v->GetImage(&image) == S_OK && HoldsJpeg(image, &size), "GetImage gives a JPEG");
+  Check(v->GetImage(image.put()) == S_OK && HoldsJpeg(image.get(), &size), "GetImage gives a JPEG");
   std::printf("GetImage: %ld bytes\n", static_cast<long>(size));
-  VariantClear(&image);
 
   // By name: dispatch reads the type library registered for this side.
-  VARIANT result;
-  VariantInit(&result);
-  Check(CallByName(v, L"GetImage", &result) == S_OK && HoldsJpeg(result, &size), "GetImage by name");
-  VariantClear(&result);
-  Check(CallByName(v, L"Number", &result) == S_OK && V_VT(&result) == VT_BSTR && SysStringLen(V_BSTR(&result)) == 6,
+  unique_variant result;
+  Check(CallByName(v, L"GetImage", result.put()) == S_OK && HoldsJpeg(result.get(), &size), "GetImage by name");
+  Check(CallByName(v, L"Number", result.put()) == S_OK && V_VT(&result.get()) == VT_BSTR &&
+            SysStringLen(V_BSTR(&result.get())) == 6,
         "Number by name has six digits");
-  VariantClear(&result);
 
   // The spoken alternative, from the same module.
-  IVexorinAudio* a = nullptr;
+  unique_com<IVexorinAudio> a;
   Check(CoCreateInstance(CLSID_CVexorinAudio, nullptr, CLSCTX_INPROC_SERVER, IID_IVexorinAudio,
-                         reinterpret_cast<void**>(&a)) == S_OK && a != nullptr,
+                         reinterpret_cast<void**>(a.put())) == S_OK && a,
         "the audio class with CLSCTX_INPROC_SERVER");
-  if (a != nullptr) {
-    const void* audioCode = reinterpret_cast<const void*>((*reinterpret_cast<void***>(a))[0]);
+  if (a) {
+    const void* audioCode = reinterpret_cast<const void*>((*reinterpret_cast<void***>(a.get()))[0]);
     Check(module != nullptr && InsideImage(module, audioCode), "the audio object's code lies inside that module");
-    BSTR digits = SysAllocString(L"4711");
-    Check(a->put_Number(digits) == S_OK, "audio Number put");
-    SysFreeString(digits);
-    Check(CallByName(a, L"GetAudio", &result) == S_OK && HoldsWav(result), "GetAudio by name gives a WAV");
-    VariantClear(&result);
-    a->Release();
+    Check(a.get()->put_Number(unique_bstr(SysAllocString(L"4711")).get()) == S_OK, "audio Number put");
+    Check(CallByName(a.get(), L"GetAudio", result.put()) == S_OK && HoldsWav(result.get()), "GetAudio by name gives a WAV");
   }
-  v->Release();
   return failures == 0 ? 0 : 1;
 }
 

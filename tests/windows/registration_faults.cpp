@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/owner.h"
 #include "platform/platform.h"
 #include "vexorin_h.h"
 
@@ -178,13 +179,11 @@ HRESULT Register(std::wstring& description) {
   description.clear();
   SetErrorInfo(0, nullptr);
   const HRESULT hr = registerServer();
-  IErrorInfo* info = nullptr;
-  if (GetErrorInfo(0, &info) == S_OK && info != nullptr) {
-    BSTR text = nullptr;
-    if (SUCCEEDED(info->GetDescription(&text)) && text != nullptr) description = text;
+  platform::unique_com<IErrorInfo> info;
+  if (GetErrorInfo(0, info.put()) == S_OK && info) {
+    platform::unique_bstr text;
+    if (SUCCEEDED(info.get()->GetDescription(text.put())) && text) description = text.get();
     if (description.empty()) description = L"(error information without a description)";
-    SysFreeString(text);
-    info->Release();
   }
   return hr;
 }

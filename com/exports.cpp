@@ -6,6 +6,7 @@
 #include "com/class_object.h"
 #include "com/module.h"
 #include "com/registrar.h"
+#include "com/resource_ids.h"
 #include "com/scoped_lock.h"
 #include "com/vexorin_object.h"
 #include "com/work_object.h"
@@ -17,10 +18,7 @@ namespace com {
 
 namespace {
 
-constexpr UINT kAppIdScript = 101;
-constexpr UINT kClassScript = 103;
-constexpr UINT kAudioClassScript = 104;
-constexpr UINT kWorkClassScript = 105;
+constexpr UINT kAppIdScript = VEXORIN_APPID_SCRIPT;
 
 struct ClassEntry {
   const CLSID* classId;
@@ -37,9 +35,9 @@ struct ClassTable {
 
 ClassTable classTable = {{},
                          false,
-                         {{&CLSID_CVexorin, kClassScript, CVexorin::CreateInstance, nullptr},
-                          {&CLSID_CVexorinAudio, kAudioClassScript, CVexorinAudio::CreateInstance, nullptr},
-                          {&CLSID_CVexorinWork, kWorkClassScript, CVexorinWork::CreateInstance, nullptr}}};
+                         {{&CLSID_CVexorin, VEXORIN_PICTURE_SCRIPT, CVexorin::CreateInstance, nullptr},
+                          {&CLSID_CVexorinAudio, VEXORIN_AUDIO_SCRIPT, CVexorinAudio::CreateInstance, nullptr},
+                          {&CLSID_CVexorinWork, VEXORIN_WORK_SCRIPT, CVexorinWork::CreateInstance, nullptr}}};
 
 void ProcessAttach(HINSTANCE instance) {
   ServerModule& module = Module();

@@ -2,6 +2,7 @@
 // The drawing and the encoding are free functions of their own modules.
 #include "component/picture/component.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "component/shared/byte_array.h"
 #include "platform/errors.h"
 #include "platform/file_calls.h"
+#include "platform/output_file.h"
 #include "platform/random_source.h"
 #include "platform/text.h"
 
@@ -37,7 +39,7 @@ HRESULT VexorinComponent::GenerateRnd(LONG adigits, LONG* pnumber) {
   return Guarded([&] {
     if (pnumber == nullptr) return E_POINTER;
     if (adigits == 0) return E_INVALIDARG;
-    if (adigits > 9) adigits = 9;
+    if (adigits > kMaxPictureDigits) adigits = kMaxPictureDigits;
     // Both from the system's generator, the picture's seed after the number: a picture tells
     // nothing about its number but the digits it shows, nor about any other picture.
     std::uint32_t value = 0;
@@ -75,7 +77,7 @@ HRESULT VexorinComponent::put_Number(BSTR newVal) {
     if (newVal == nullptr || length == 0) return E_INVALIDARG;
     std::string narrow;
     platform::NarrowFromWide(newVal, narrow);
-    const std::size_t take = length < 9 ? length : 9;
+    const std::size_t take = std::min<std::size_t>(length, kMaxPictureDigits);
     // The count is of UTF-16 units; the converted text may be shorter than that.
     const std::string head = narrow.substr(0, take);
     state_.DigitCount = static_cast<LONG>(take);
@@ -174,23 +176,10 @@ HRESULT VexorinComponent::GetImage(VARIANT* retVal) {
     VariantInit(retVal);  // an [out] VARIANT: written, never read or cleared
     // The same bytes SaveToFile writes, copied from the encoder's buffer: no file, so no temporary
     // directory the page's account must be able to write.
-    platform::unique_safearray array;
-    {
-      JpegBytes jpeg;
-      const HRESULT hr = EncodePicture(jpeg);
-      if (FAILED(hr)) return hr;
-      const HRESULT made = MakeByteArray(
-          jpeg.size,
-          [&](BYTE* data) {
-            std::memcpy(data, jpeg.data.get(), jpeg.size);
-            return S_OK;
-          },
-          array);
-      if (FAILED(made)) return made;
-    }
-    retVal->vt = VT_ARRAY | VT_UI1;
-    retVal->parray = array.release();
-    return S_OK;
+    JpegBytes jpeg;
+    const HRESULT hr = EncodePicture(jpeg);
+    if (FAILED(hr)) return hr;
+    return MakeByteArrayVariant(jpeg.data.get(), jpeg.size, retVal);
   });
 }
 

@@ -16,7 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "component/picture/component.h"
-#include "support/file_stream.h"
+#include "platform/file_calls.h"
 #include "tests/shared/test_support.h"
 
 using testing_support::Bstr;

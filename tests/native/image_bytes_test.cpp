@@ -10,7 +10,7 @@
 
 #include "component/picture/component.h"
 #include "component/picture/picture_random.h"
-#include "support/file_stream.h"
+#include "platform/file_calls.h"
 #include "tests/shared/safearray_queries.h"
 #include "tests/shared/test_support.h"
 

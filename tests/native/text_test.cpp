@@ -41,6 +41,7 @@ TEST(Utf16ToUtf8, ConvertsWellFormedTextAndRefusesUnpairedSurrogates) {
     EXPECT_EQ(platform::Utf8FromUtf16(text, c.text.size(), out), c.wellFormed);
     EXPECT_EQ(out, c.utf8);
     if (c.wellFormed) {
+      EXPECT_TRUE(platform::IsWellFormedUtf8(c.utf8.data(), c.utf8.size()));
       EXPECT_EQ(platform::Utf16FromUtf8(c.utf8.data(), c.utf8.size()), c.text);
     }
   }
@@ -70,6 +71,7 @@ TEST(Utf8ToUtf16, ReplacesEachByteThatStartsNoWellFormedSequence) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+    EXPECT_FALSE(platform::IsWellFormedUtf8(c.utf8.data(), c.utf8.size()));
     EXPECT_EQ(platform::Utf16FromUtf8(c.utf8.data(), c.utf8.size()), c.expected);
   }
 }

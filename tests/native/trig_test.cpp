@@ -45,4 +45,11 @@ TEST(TrigTest, ExactValuesAndSymmetry) {
   EXPECT_NEAR(s, 1.2246467991473532e-16, 1e-31);
 }
 
+TEST(TrigTest, ExpAgreesWithTheRuntimeOverTheSoundsGains) {
+  EXPECT_EQ(vexorin::Exp(0.0), 1.0);
+  for (double x = -8.0; x <= 8.0; x += 0.000731) {
+    ASSERT_NEAR(vexorin::Exp(x) / std::exp(x), 1.0, 1e-13) << x;
+  }
+}
+
 }  // namespace

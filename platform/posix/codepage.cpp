@@ -1,10 +1,10 @@
-#include "platform.h"
+#include "platform/platform.h"
 
 #ifndef _WIN32
 #include <new>
 #include <string>
 
-#include "text.h"
+#include "platform/text.h"
 
 namespace {
 // Copies the converted units out with the Windows rules: size query, or fail with

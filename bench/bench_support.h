@@ -13,6 +13,7 @@
 
 #include "component/picture/component.h"
 #include "tests/shared/reference_jpeg.h"
+#include "tests/shared/test_support.h"
 #include "platform/text.h"
 
 namespace bench_support {
@@ -66,9 +67,10 @@ inline std::vector<BYTE> Canvas(vexorin::VexorinComponent& c) {
   return canvas;
 }
 
+// The program's private temporary directory (the tests' own kind), removed with its files at exit.
 inline std::string TempDir() {
-  const char* dir = std::getenv("TMPDIR");
-  return dir != nullptr && *dir != '\0' ? dir : "/tmp";
+  static const testing_support::TempDir dir;
+  return dir.path();
 }
 
 // libjpeg alone with the component's settings: gray expanded to RGB, defaults, quality 100; to

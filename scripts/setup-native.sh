@@ -15,15 +15,11 @@ if [ $tool_only = 0 ]; then
   packages+=(pkg-config libgtest-dev libbenchmark-dev clang libclang-rt-14-dev libgd-dev valgrind
              flite sox pocketsphinx pocketsphinx-en-us chromium)
 fi
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
 # Node.js and npm: the machine's own where it has them (the driver needs Node.js 20), else Debian's.
 if [ $tool_only = 0 ]; then
-  command -v node >/dev/null && command -v npm >/dev/null || missing+=(nodejs npm)
+  command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
 fi
-bash "$(dirname "$0")/apt-install.sh" setup-native ${missing[@]+"${missing[@]}"}
+bash "$(dirname "$0")/apt-install.sh" setup-native "${packages[@]}"
 [ $tool_only = 1 ] && exit 0
 # The lock file pins every version and hash; installed again only when it changed.
 js=$(cd "$(dirname "$0")/../tests/site" && pwd)

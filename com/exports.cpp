@@ -5,10 +5,10 @@
 #include "com/audio_object.h"
 #include "com/class_object.h"
 #include "com/module.h"
+#include "com/picture_object.h"
 #include "com/registrar.h"
 #include "com/resource_ids.h"
 #include "com/scoped_lock.h"
-#include "com/vexorin_object.h"
 #include "com/work_object.h"
 #include "component/shared/guarded.h"
 #include "component/work/work_ledger.h"
@@ -78,6 +78,9 @@ void ProcessDetach(bool exiting) {
 // A non-null `reserved` at detach: the process is ending, not FreeLibrary.
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
+    // Trap: the static runtime gives this DLL a TLS directory (.tls, its TLS callbacks), and for such
+    // a DLL Windows ignores this call: thread attach and detach still arrive here, and must stay
+    // as cheap as the nothing done for them below.
     DisableThreadLibraryCalls(instance);
     com::ProcessAttach(instance);
     return com::Module().initFailed ? FALSE : TRUE;

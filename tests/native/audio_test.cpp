@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "component/audio/audio.h"
-#include "cli/seeded/seeded_random.h"
+#include "cli/seeded_for_tests/seeded_random.h"
 #include "component/audio/voice.h"
 #include "tests/shared/test_support.h"
 

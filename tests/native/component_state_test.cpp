@@ -11,13 +11,13 @@
 
 #include "component/picture/component.h"
 #include "component/picture/picture_random.h"
-#include "cli/seeded/seeded_random.h"
+#include "cli/seeded_for_tests/seeded_random.h"
 #include "platform/errors.h"
 #include "tests/shared/test_support.h"
 
 using testing_support::Bstr;
 using testing_support::Narrow;
-using vexorin::VexorinComponent;
+using vexorin::PictureComponent;
 
 namespace {
 
@@ -50,7 +50,7 @@ class ComponentStateTest : public ::testing::Test {
     return Narrow(text.get());
   }
 
-  VexorinComponent component;
+  PictureComponent component;
 };
 
 TEST(RandomTest, ClassicSequenceAfterSeedOne) {
@@ -136,7 +136,7 @@ TEST(ComponentCreationTest, FailsWhenTheSourceFails) {
   vexorin::ScopedRandomSource installed(source);
   HRESULT caught = S_OK;
   try {
-    VexorinComponent c;
+    PictureComponent c;
     ADD_FAILURE() << "created with number " << c.State().NumberValue;
   } catch (const CAtlException& e) {
     caught = e.m_hr;

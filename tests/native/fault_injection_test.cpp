@@ -114,7 +114,7 @@ class FaultInjectionTest : public ::testing::Test {
   TempDir tempDir;
   TempDir outDir;
   std::unique_ptr<testing_support::ScopedEnv> tmp;
-  vexorin::VexorinComponent component;
+  vexorin::PictureComponent component;
 };
 
 TEST_F(FaultInjectionTest, SaveToFileSurvivesEveryAllocationFailure) {

@@ -18,7 +18,7 @@ using testing_support::Bstr;
 using testing_support::Narrow;
 using testing_support::ReadAll;
 using testing_support::TempDir;
-using vexorin::VexorinComponent;
+using vexorin::PictureComponent;
 
 // Allocation failure on demand: when armed, the n-th allocation through operator new fails.
 namespace {
@@ -97,7 +97,7 @@ class ImageBytesTest : public ::testing::Test {
 
   TempDir tempDir;
   TempDir outDir;
-  VexorinComponent component;
+  PictureComponent component;
   VARIANT image;
   std::unique_ptr<testing_support::ScopedEnv> tmp;
   int descriptors = 0;

@@ -23,7 +23,7 @@ using testing_support::Exists;
 using testing_support::ReadAll;
 using testing_support::ReferenceRandom;
 using testing_support::TempDir;
-using vexorin::VexorinComponent;
+using vexorin::PictureComponent;
 
 namespace {
 
@@ -108,7 +108,7 @@ class JpegOutputTest : public ::testing::Test {
   }
 
   TempDir dir;
-  VexorinComponent component;
+  PictureComponent component;
 };
 
 TEST_F(JpegOutputTest, MarkerLayoutIsFixedUpToTheEntropyCodedData) {
@@ -292,7 +292,7 @@ TEST(EncodeJpegTest, SameBytesAsTheColourRoute) {
     }
   }
   // The component's own pictures, noise off and on.
-  VexorinComponent component;
+  PictureComponent component;
   for (const char* number : {"12345678", "987654321", "7"}) {
     for (LONG height : {20, 30, 57, 200}) {
       for (LONG noise : {0, 1}) {

@@ -29,7 +29,7 @@ const Key* Child(const std::vector<Key>& keys, const std::string& name) {
 TEST(RegistryScriptTest, ClassScriptParsesToItsTable) {
   const std::string clsid = "{E3D03CDB-B405-4350-8B9A-29BEA8873B1C}";
   const std::string script = registry_script::Substitute(
-      ReadScript("vexorin.rgs"), {{"APPID", "{APP}"}, {"MODULE", "C:\\It''s\\vexorin.dll"}});
+      ReadScript("picture.rgs"), {{"APPID", "{APP}"}, {"MODULE", "C:\\It''s\\vexorin.dll"}});
   std::vector<RootBlock> blocks;
   std::string error;
   ASSERT_TRUE(registry_script::Parse(script, blocks, error)) << error;

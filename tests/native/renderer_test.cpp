@@ -12,7 +12,7 @@
 using testing_support::Bstr;
 using testing_support::Fnv1a;
 using testing_support::ReferenceRandom;
-using vexorin::VexorinComponent;
+using vexorin::PictureComponent;
 
 namespace {
 
@@ -47,7 +47,7 @@ unsigned int SeedWhereFirstDraws(int r1Mod100, int r2Mod200) {
   }
 }
 
-void SetNumber(VexorinComponent& c, const char* number, LONG height, LONG noise) {
+void SetNumber(PictureComponent& c, const char* number, LONG height, LONG noise) {
   ASSERT_TRUE(SUCCEEDED(testing_support::SetState(c, number, height, noise)));
 }
 
@@ -137,7 +137,7 @@ TEST(RendererTest, NoiseTakesThreeDrawsPerSpeckleInTheOrderColumnRowValue) {
 }
 
 TEST(RendererTest, RefusesWhatItCannotDraw) {
-  VexorinComponent c;
+  PictureComponent c;
   vexorin::PictureSize size;
   ASSERT_EQ(c.MeasurePicture(size), S_OK);
   EXPECT_EQ(c.RenderImage(nullptr, size), E_POINTER);
@@ -154,7 +154,7 @@ TEST(RendererTest, RefusesWhatItCannotDraw) {
 
 TEST(RendererTest, HeightTwentyInkStaysInsideTheCanvas) {
   // 2s at the largest scale and slant reach furthest right and down; try every draw of many seeds.
-  VexorinComponent c;
+  PictureComponent c;
   for (const char* number : {"222222222", "7", "88888888", "900000000"}) {
     SetNumber(c, number, 20, 0);
     LONG width = 0;
@@ -190,7 +190,7 @@ TEST(RendererTest, GoldenCanvases) {
       {4, "5", 200, 0, 0xb873936c6f18e1ae},
       {5, "31415926", 30, -1, 0xd58cefff34be9ff8},
   };
-  VexorinComponent c;
+  PictureComponent c;
   for (const Case& k : cases) {
     SetNumber(c, k.number, k.height, k.noise);
     vexorin::PictureSize size;

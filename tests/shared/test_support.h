@@ -203,7 +203,7 @@ class ReferenceRandom {
 };
 
 // Puts a shown number, a height and the noise switch into the component; the number put's result.
-inline HRESULT SetState(vexorin::VexorinComponent& component, const char* number, LONG height, LONG noise) {
+inline HRESULT SetState(vexorin::PictureComponent& component, const char* number, LONG height, LONG noise) {
   const HRESULT hr = component.put_Number(Bstr(std::string(number)).get());
   component.put_Height(height);
   component.put_Noise(noise);

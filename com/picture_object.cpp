@@ -1,4 +1,4 @@
-#include "com/vexorin_object.h"
+#include "com/picture_object.h"
 
 #include "com/dispatch.h"
 #include "component/shared/guarded.h"

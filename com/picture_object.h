@@ -1,5 +1,5 @@
-// CVexorin: the component behind IVexorin and ISupportErrorInfo, plain or aggregated. A thin shell:
-// every member of the component is the core's.
+// CVexorin: the picture behind IVexorin and ISupportErrorInfo, plain or aggregated (the class keeps
+// the type library's name). A thin shell: every member is the core PictureComponent's.
 #pragma once
 
 #include "vexorin_h.h"
@@ -35,7 +35,7 @@ class CVexorin final : public DispatchObject<CVexorin, IVexorin> {
   ~CVexorin() = default;
 
   platform::unique_com<IUnknown> request_;  // the page's Request object while a page runs
-  vexorin::VexorinComponent core_;          // draws its first number: may throw
+  vexorin::PictureComponent core_;          // draws its first number: may throw
 };
 
 }  // namespace com

@@ -1,5 +1,5 @@
-#include "cli/seeded/seeded_random.h"
-#include "cli/seeded/splitmix64.h"
+#include "cli/seeded_for_tests/seeded_random.h"
+#include "cli/seeded_for_tests/splitmix64.h"
 
 namespace vexorin {
 

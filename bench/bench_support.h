@@ -12,7 +12,8 @@
 #include <jpeglib.h>
 
 #include "component/picture/component.h"
-#include "tests/reference_jpeg.h"
+#include "tests/shared/reference_jpeg.h"
+#include "tests/shared/test_support.h"
 #include "platform/text.h"
 
 namespace bench_support {
@@ -25,31 +26,31 @@ struct Size {
 inline const Size kSizes[] = {{"12345678", 30}, {"123456789", 200}};
 inline const char* const kSizeNames[] = {"120x30", "900x200"};
 
-inline void Configure(vexorin::VexorinComponent& c, const Size& s) {
+inline void Configure(vexorin::PictureComponent& c, const Size& s) {
   platform::unique_bstr text(platform::MakeBstr(s.number));
   c.put_Number(text.get());
   c.put_Height(s.height);
 }
 
-inline LONG Width(vexorin::VexorinComponent& c) {
+inline LONG Width(vexorin::PictureComponent& c) {
   LONG width = 0;
   c.GetWidth(&width);
   return width;
 }
 
-inline vexorin::PictureSize MeasuredSize(const vexorin::VexorinComponent& c) {
+inline vexorin::PictureSize MeasuredSize(const vexorin::PictureComponent& c) {
   vexorin::PictureSize size;
   c.MeasurePicture(size);
   return size;
 }
 
 // A canvas of the component's size, blank.
-inline std::vector<BYTE> BlankCanvas(const vexorin::VexorinComponent& c) { return std::vector<BYTE>(MeasuredSize(c).bytes); }
+inline std::vector<BYTE> BlankCanvas(const vexorin::PictureComponent& c) { return std::vector<BYTE>(MeasuredSize(c).bytes); }
 
 // Pictures of the component's state, each drawn afresh. A floor encodes them in turn: one canvas
 // encoded over and over lets the branch predictor learn its entropy coding, which makes that floor
 // about a third faster than any real picture, each of which is new.
-inline std::vector<std::vector<BYTE>> Pictures(vexorin::VexorinComponent& c, int n = 64) {
+inline std::vector<std::vector<BYTE>> Pictures(vexorin::PictureComponent& c, int n = 64) {
   std::vector<std::vector<BYTE>> pictures;
   const vexorin::PictureSize size = MeasuredSize(c);
   for (int i = 0; i < n; ++i) {
@@ -60,15 +61,16 @@ inline std::vector<std::vector<BYTE>> Pictures(vexorin::VexorinComponent& c, int
 }
 
 // A canvas of the component's size with its picture drawn.
-inline std::vector<BYTE> Canvas(vexorin::VexorinComponent& c) {
+inline std::vector<BYTE> Canvas(vexorin::PictureComponent& c) {
   std::vector<BYTE> canvas = BlankCanvas(c);
   c.RenderImage(canvas.data(), MeasuredSize(c));
   return canvas;
 }
 
+// The program's private temporary directory (the tests' own kind), removed with its files at exit.
 inline std::string TempDir() {
-  const char* dir = std::getenv("TMPDIR");
-  return dir != nullptr && *dir != '\0' ? dir : "/tmp";
+  static const testing_support::TempDir dir;
+  return dir.path();
 }
 
 // libjpeg alone with the component's settings: gray expanded to RGB, defaults, quality 100; to

@@ -16,7 +16,7 @@
 #include "component/audio/voice.h"
 #include "component/work/work.h"
 #include "platform/crypto.h"
-#include "tests/work_support.h"
+#include "tests/shared/work_support.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "vexorin_h.h"

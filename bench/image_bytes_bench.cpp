@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "tests/safearray_queries.h"
+#include "tests/shared/safearray_queries.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ using bench_support::Encode;
 using bench_support::kSizes;
 
 void BM_FloorEncodeToMemory(benchmark::State& state) {
-  vexorin::VexorinComponent c;
+  vexorin::PictureComponent c;
   Configure(c, kSizes[state.range(0)]);
   const LONG width = bench_support::Width(c);
   const auto pictures = bench_support::Pictures(c);
@@ -34,7 +34,7 @@ void BM_FloorEncodeToMemory(benchmark::State& state) {
 }
 
 void BM_RenderImage(benchmark::State& state) {
-  vexorin::VexorinComponent c;
+  vexorin::PictureComponent c;
   Configure(c, kSizes[state.range(0)]);
   std::vector<BYTE> canvas = bench_support::BlankCanvas(c);
   const vexorin::PictureSize size = bench_support::MeasuredSize(c);
@@ -42,7 +42,7 @@ void BM_RenderImage(benchmark::State& state) {
 }
 
 void BM_GetImage(benchmark::State& state) {
-  vexorin::VexorinComponent c;
+  vexorin::PictureComponent c;
   Configure(c, kSizes[state.range(0)]);
   VARIANT v;
   VariantInit(&v);
@@ -54,7 +54,7 @@ void BM_GetImage(benchmark::State& state) {
 }
 
 std::vector<BYTE> JpegBytes(int size) {
-  vexorin::VexorinComponent c;
+  vexorin::PictureComponent c;
   Configure(c, kSizes[size]);
   VARIANT v;
   VariantInit(&v);

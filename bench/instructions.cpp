@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
   const std::string operation = argv[1];
   const int size = std::atoi(argv[2]) != 0 ? 1 : 0;
   const long count = std::atol(argv[3]);
-  vexorin::VexorinComponent c;
+  vexorin::PictureComponent c;
   bench_support::Configure(c, bench_support::kSizes[size]);
   const LONG width = bench_support::Width(c);
   const LONG height = c.State().Height;

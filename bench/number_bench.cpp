@@ -11,7 +11,7 @@
 namespace {
 
 void BM_GenerateRnd(benchmark::State& state) {
-  vexorin::VexorinComponent c;
+  vexorin::PictureComponent c;
   LONG number = 0;
   for (auto _ : state) {
     c.GenerateRnd(static_cast<LONG>(state.range(0)), &number);

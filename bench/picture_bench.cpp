@@ -30,7 +30,7 @@ void EncodeToMemory(const BYTE* canvas, LONG width, LONG height) {
 }
 
 void BM_RenderImage(benchmark::State& state) {
-  vexorin::VexorinComponent c;
+  vexorin::PictureComponent c;
   Configure(c, kSizes[state.range(0)]);
   std::vector<BYTE> canvas = bench_support::BlankCanvas(c);
   const vexorin::PictureSize size = bench_support::MeasuredSize(c);
@@ -41,7 +41,7 @@ void BM_RenderImage(benchmark::State& state) {
 }
 
 void BM_FloorEncodeMemory(benchmark::State& state) {
-  vexorin::VexorinComponent c;
+  vexorin::PictureComponent c;
   Configure(c, kSizes[state.range(0)]);
   const LONG width = bench_support::Width(c);
   const auto pictures = bench_support::Pictures(c);
@@ -51,7 +51,7 @@ void BM_FloorEncodeMemory(benchmark::State& state) {
 
 // The component's own route: render, then its encoder into memory.
 void RenderAndEncode(benchmark::State& state, LONG noise) {
-  vexorin::VexorinComponent c;
+  vexorin::PictureComponent c;
   Configure(c, kSizes[state.range(0)]);
   c.put_Noise(noise);
   for (auto _ : state) {
@@ -69,7 +69,7 @@ void BM_RenderAndEncodeMemoryNoise(benchmark::State& state) { RenderAndEncode(st
 
 // SaveToFile's floor: render and the same encoder, the bytes written to a new file.
 void BM_RenderEncodeToNewFile(benchmark::State& state) {
-  vexorin::VexorinComponent c;
+  vexorin::PictureComponent c;
   Configure(c, kSizes[state.range(0)]);
   const std::string base = TempBase() + "-own-";
   long n = 0;
@@ -89,7 +89,7 @@ void BM_RenderEncodeToNewFile(benchmark::State& state) {
 }
 
 void BM_FloorEncodeFile(benchmark::State& state) {
-  vexorin::VexorinComponent c;
+  vexorin::PictureComponent c;
   Configure(c, kSizes[state.range(0)]);
   const LONG width = bench_support::Width(c);
   const auto pictures = bench_support::Pictures(c);
@@ -107,7 +107,7 @@ void BM_FloorEncodeFile(benchmark::State& state) {
 }
 
 void BM_SaveToFile(benchmark::State& state) {
-  vexorin::VexorinComponent c;
+  vexorin::PictureComponent c;
   Configure(c, kSizes[state.range(0)]);
   const std::string base = TempBase() + "-save-";
   long n = 0;
@@ -156,7 +156,7 @@ class RatioReporter : public bench_support::TimesReporter {
     ReportPeerMedian();
   }
 
-  // The peer, built beside this program when libgd is there, run now: its median against ours.
+  // The optional peer (bench/CMakeLists.txt), run now: its median against ours.
   void ReportPeerMedian() {
 #ifdef VEXORIN_PEER
     // Its sample picture goes to the temporary directory, not into whatever directory we run in.
@@ -178,7 +178,7 @@ class RatioReporter : public bench_support::TimesReporter {
     std::printf("%-10s %-28s %12.1f %10.3f   (peer / ours: %.2fx faster)\n", "120x30",
                 "render + encode, noise", ours, ours / median, median / ours);
 #else
-    std::printf("\npeer c-gd-string: not built (no libgd)\n");
+    std::printf("\npeer c-gd-string: not built (optional; see bench/CMakeLists.txt)\n");
 #endif
   }
 };

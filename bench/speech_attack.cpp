@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "component/audio/audio.h"
-#include "cli/seeded/seeded_random.h"
+#include "cli/seeded_for_tests/seeded_random.h"
 #include "component/audio/voice.h"
 
 namespace {

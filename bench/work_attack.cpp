@@ -13,7 +13,7 @@
 
 #include "component/work/work.h"
 #include "platform/crypto.h"
-#include "tests/work_support.h"
+#include "tests/shared/work_support.h"
 
 int main(int argc, char** argv) {
   const long cost = argc > 1 ? std::atol(argv[1]) : vexorin::kDefaultWorkCost;

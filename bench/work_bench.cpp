@@ -14,7 +14,7 @@
 
 #include "component/work/work.h"
 #include "platform/crypto.h"
-#include "tests/work_support.h"
+#include "tests/shared/work_support.h"
 
 namespace {
 

@@ -11,8 +11,8 @@ tool=$(realpath "${1:-$root/build/native/vexorin}")
 cost=${2:-20000}  # the component's default Cost
 runs=${3:-20}
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
-cp "$root/tests/js/pages/altcha.html" "$root/tests/js/node_modules/altcha/dist/main/altcha.js" "$work/"
-node "$root/tests/js/browser.mjs" "$work" altcha.html --repeat "$runs" --timeout 900 \
+cp "$root/tests/site/pages/altcha.html" "$root/tests/site/node_modules/altcha/dist/main/altcha.js" "$work/"
+node "$root/tests/site/browser.mjs" "$work" altcha.html --repeat "$runs" --timeout 900 \
   --route "challenge.json=$(printf '%q' "$tool") --challenge --cost $cost --secret bench" >"$work/answers"
 unverified=0
 while read -r line; do

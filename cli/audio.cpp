@@ -30,7 +30,7 @@ int SpeakNumber(const Options& o) {
   if (text.get() == nullptr && !digits.empty()) return Failed("converting the number", E_OUTOFMEMORY);
   HRESULT hr = audio.put_Number(text.get());
   if (FAILED(hr)) {
-    return Failed("setting the number '" + digits + "'", hr, "the sound speaks 1 to 9 digits and nothing else");
+    return Failed("setting the number '" + digits + "'", hr, "the sound speaks 1 to " + std::to_string(vexorin::kMaxAudioDigits) + " digits and nothing else");
   }
   if (o.hasNoiseLevel) audio.put_Noise(static_cast<LONG>(o.noiseLevel));
 

@@ -12,7 +12,7 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/runs.h"
-#include "cli/seeded/seeded_random.h"
+#include "cli/seeded_for_tests/seeded_random.h"
 
 namespace {
 

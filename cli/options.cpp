@@ -9,14 +9,22 @@
 
 #include "cli/output.h"
 #include "component/audio/audio.h"
+#include "component/picture/picture.h"
 #include "component/work/work.h"
 
 namespace cli {
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: vexorin [-d|--digits N] [-n|--number S] [-H|--height PX] [--noise] [--seed N]\n"
+constexpr long long kMaxDigits = vexorin::kMaxPictureDigits;
+static_assert(kMaxDigits == static_cast<long long>(vexorin::kMaxAudioDigits), "--digits serves both");
+
+std::string N(long long value) { return std::to_string(value); }
+std::string Range(long long lo, long long hi) { return N(lo) + ".." + N(hi); }
+
+// The help; every range and default in it is the constant the options are checked against.
+std::string Usage() {
+  return std::string("usage: vexorin [-d|--digits N] [-n|--number S] [-H|--height PX] [--noise] [--seed N]\n") +
     "               [-f|--format jpeg|pgm] [-o|--output FILE]\n"
     "       vexorin --audio [-d|--digits N] [-n|--number S] [--noise-level L] [--seed N]\n"
     "               [-o|--output FILE]\n"
@@ -26,12 +34,12 @@ constexpr const char* kUsage =
     "       vexorin --batch FILE\n"
     "Draws the picture of a number (or with --audio speaks it as a WAV file) and prints the number.\n"
     "A long option's value follows it as the next argument or after '=' (--height=40).\n"
-    "  -d, --digits N     draw a random number of N digits (1..9)\n"
+    "  -d, --digits N     draw a random number of N digits (" + Range(1, kMaxDigits) + ")\n"
     "  -n, --number S     show the number S instead\n"
     "  -H, --height PX    picture height in pixels (at least 20; default 30)\n"
     "      --noise        sprinkle speckle noise\n"
     "      --seed N       repeatable numbers, pictures and audio, for tests and samples only (never\n"
-    "                     a page): N (0..4294967295) starts SplitMix64, which stands in for the\n"
+    "                     a page): N (" + Range(0, UINT32_MAX) + ") starts SplitMix64, which stands in for the\n"
     "                     system's generator; each 32-bit draw is the low half of its next output,\n"
     "                     the audio's 256-bit key the next four whole ones\n"
     "  -f, --format F     jpeg (default) or pgm (the raw gray canvas)\n"
@@ -39,17 +47,20 @@ constexpr const char* kUsage =
     "                     bytes to standard output and the number to standard error\n"
     "      --audio        speak the number instead (16 kHz mono WAV; default file captcha.wav,\n"
     "                     default 6 random digits)\n"
-    "      --noise-level L  the audio's babble: 0 clean to 4 loudest (default 2)\n"
+    "      --noise-level L  the audio's babble: 0 clean to " + N(vexorin::kMaxAudioNoise) + " loudest (default " +
+    N(vexorin::kDefaultAudioNoise) + ")\n"
     "      --batch FILE   one run per line of FILE, each line holding the options of a run\n"
     "                     (in one process)\n"
     "      --challenge    print a proof-of-work challenge (JSON) for the widget\n"
     "      --verify P     check the widget's payload P: prints why, exits 0 only when verified\n"
-    "      --cost N       expected work in 256s of PBKDF2 iterations (100..1000000; default\n"
-    "                     20000: 4,096 attempts of 1,250); --verify refuses a challenge made cheaper\n"
-    "      --max-cost N   the most a client that keeps asking is asked (default 160000)\n"
+    "      --cost N       expected work, in 256s of PBKDF2 iterations (" + Range(vexorin::kMinWorkCost, vexorin::kMaxWorkCost) +
+    "; default\n"
+    "                     " + N(vexorin::kDefaultWorkCost) + "); --verify refuses a challenge made cheaper\n"
+    "      --max-cost N   the most a client that keeps asking is asked (default " + N(vexorin::kDefaultWorkMaxCost) + ")\n"
     "      --client A     the visitor's address: its price rises as it keeps asking (counted\n"
     "                     per process: a --batch of challenge lines shows it rise)\n"
-    "      --expires S    seconds the challenge stays valid (10..86400; default 600); --verify\n"
+    "      --expires S    seconds the challenge stays valid (" + Range(vexorin::kMinWorkExpires, vexorin::kMaxWorkExpires) +
+    "; default " + N(vexorin::kDefaultWorkExpires) + "); --verify\n"
     "                     refuses a challenge made to live longer\n"
     "      --bind TEXT    the session the challenge is bound to (the same for --verify)\n"
     "      --secret S     the HMAC key shared by the two runs (a challenge and its check run in\n"
@@ -58,6 +69,7 @@ constexpr const char* kUsage =
     "                     (without it each run draws its own key, and nothing verifies).\n"
     "                     Replays are caught within one process only.\n"
     "  -h, --help         show this help\n";
+}
 
 enum class Id {
   kHelp, kDigits, kNumber, kHeight, kNoise, kSeed, kFormat, kOutput, kAudio, kNoiseLevel, kBatch,
@@ -121,14 +133,19 @@ class Given {
   bool given_[static_cast<int>(Id::kCount)] = {};
 };
 
+// A value outside its range, said with the range the value is checked against.
+int RangeError(const char* what, long long lo, long long hi) {
+  return UsageError(std::string(what) + " must be a number from " + N(lo) + " to " + N(hi));
+}
+
 // Takes one option's value; -1 when it is taken, else the exit status.
 int Apply(const Spec& spec, const char* v, Options& o) {
   long long n = 0;
   switch (spec.id) {
     case Id::kHelp:
-      return Print(Stream::kOut, kUsage) ? 0 : 1;
+      return Print(Stream::kOut, Usage().c_str()) ? 0 : 1;
     case Id::kDigits:
-      if (!ParseNumber(v, 1, 9, n)) return UsageError("digits must be a number from 1 to 9");
+      if (!ParseNumber(v, 1, kMaxDigits, n)) return RangeError("digits", 1, kMaxDigits);
       o.digits = static_cast<long>(n);
       break;
     case Id::kNumber:
@@ -143,7 +160,7 @@ int Apply(const Spec& spec, const char* v, Options& o) {
       o.noise = true;
       break;
     case Id::kSeed:
-      if (!ParseNumber(v, 0, UINT32_MAX, n)) return UsageError("seed must be a number from 0 to 4294967295");
+      if (!ParseNumber(v, 0, UINT32_MAX, n)) return RangeError("seed", 0, UINT32_MAX);
       o.hasSeed = true;
       o.seed = static_cast<std::uint32_t>(n);
       break;
@@ -165,7 +182,7 @@ int Apply(const Spec& spec, const char* v, Options& o) {
       o.mode = Mode::kAudio;
       break;
     case Id::kNoiseLevel:
-      if (!ParseNumber(v, 0, vexorin::kMaxAudioNoise, n)) return UsageError("noise level must be a number from 0 to 4");
+      if (!ParseNumber(v, 0, vexorin::kMaxAudioNoise, n)) return RangeError("noise level", 0, vexorin::kMaxAudioNoise);
       o.hasNoiseLevel = true;
       o.noiseLevel = static_cast<long>(n);
       break;
@@ -182,17 +199,17 @@ int Apply(const Spec& spec, const char* v, Options& o) {
       break;
     case Id::kCost:
       if (!ParseNumber(v, vexorin::kMinWorkCost, vexorin::kMaxWorkCost, o.cost)) {
-        return UsageError("cost must be 100..1000000");
+        return RangeError("cost", vexorin::kMinWorkCost, vexorin::kMaxWorkCost);
       }
       break;
     case Id::kExpires:
       if (!ParseNumber(v, vexorin::kMinWorkExpires, vexorin::kMaxWorkExpires, o.expires)) {
-        return UsageError("expires must be 10..86400 seconds");
+        return RangeError("expires (seconds)", vexorin::kMinWorkExpires, vexorin::kMaxWorkExpires);
       }
       break;
     case Id::kMaxCost:
       if (!ParseNumber(v, vexorin::kMinWorkCost, vexorin::kMaxWorkCost, o.maxCost)) {
-        return UsageError("max cost must be 100..1000000");
+        return RangeError("max cost", vexorin::kMinWorkCost, vexorin::kMaxWorkCost);
       }
       break;
     case Id::kClient:

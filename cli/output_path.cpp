@@ -2,6 +2,7 @@
 
 #include "cli/output.h"
 #include "cli/runs.h"
+#include "platform/output_file.h"
 #include "platform/text.h"
 
 namespace cli {

@@ -18,7 +18,7 @@ namespace {
 
 // The component refuses every state it draws no picture of with the same E_FAIL: the words come
 // from its state. Empty when the picture is not what failed.
-std::string WhyNoPicture(vexorin::VexorinComponent& component) {
+std::string WhyNoPicture(vexorin::PictureComponent& component) {
   vexorin::PictureSize size;
   if (SUCCEEDED(component.MeasurePicture(size))) return std::string();
   if (component.State().NumberValue < 0) return "a negative number has no picture (a sign has no glyph)";
@@ -33,7 +33,7 @@ std::string WhyNoPicture(vexorin::VexorinComponent& component) {
   return "no picture shows this number at this height";
 }
 
-int WritePgm(vexorin::VexorinComponent& component, const char* path) {
+int WritePgm(vexorin::PictureComponent& component, const char* path) {
   vexorin::Canvas canvas;
   const HRESULT hr = component.Render(canvas);
   if (FAILED(hr)) return Failed("Render", hr, WhyNoPicture(component));
@@ -46,7 +46,7 @@ int WritePgm(vexorin::VexorinComponent& component, const char* path) {
   return 0;
 }
 
-int WriteJpegToStdout(vexorin::VexorinComponent& component) {
+int WriteJpegToStdout(vexorin::PictureComponent& component) {
   platform::unique_variant image;
   const HRESULT hr = component.GetImage(image.put());
   if (FAILED(hr)) return Failed("GetImage", hr, WhyNoPicture(component));
@@ -59,13 +59,13 @@ int WriteJpegToStdout(vexorin::VexorinComponent& component) {
 }  // namespace
 
 int DrawPicture(const Options& o) {
-  std::unique_ptr<vexorin::VexorinComponent> created;
+  std::unique_ptr<vexorin::PictureComponent> created;
   const HRESULT made = vexorin::Guarded([&] {
-    created = std::make_unique<vexorin::VexorinComponent>();
+    created = std::make_unique<vexorin::PictureComponent>();
     return S_OK;
   });
   if (FAILED(made)) return Failed("creating the component", made);
-  vexorin::VexorinComponent& component = *created;
+  vexorin::PictureComponent& component = *created;
   if (o.digits != 0) {
     LONG number = 0;
     const HRESULT hr = component.GenerateRnd(static_cast<LONG>(o.digits), &number);

@@ -62,3 +62,11 @@ function(vexorin_add_test name)
   add_test(NAME ${name} COMMAND ${name})
   vexorin_test_environment(${name})
 endfunction()
+
+# Tests that unregister and register again (side by side, the archive's install, the site walk):
+# they run after every test of the registered DLL and restore its registration. Exit status 77:
+# this machine runs no 32-bit programs.
+function(vexorin_changes_registration)
+  set_tests_properties(${ARGN} PROPERTIES FIXTURES_CLEANUP dll_registered SKIP_RETURN_CODE 77)
+  vexorin_uses_registry(${ARGN})
+endfunction()

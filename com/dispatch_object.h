@@ -88,6 +88,9 @@ class DispatchObject : public Interface, public ISupportErrorInfo {
     *out = answer;
     return S_OK;
   }
+  // A plain count, no interlocked calls: every class registers ThreadingModel "Apartment", so COM
+  // makes and calls each object on one apartment's thread only (other threads get a proxy). A
+  // free-threaded registration would need InterlockedIncrement here.
   ULONG InternalAddRef() { return static_cast<ULONG>(++refs_); }
   ULONG InternalRelease() {
     const LONG refs = --refs_;

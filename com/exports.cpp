@@ -5,9 +5,10 @@
 #include "com/audio_object.h"
 #include "com/class_object.h"
 #include "com/module.h"
+#include "com/picture_object.h"
 #include "com/registrar.h"
+#include "com/resource_ids.h"
 #include "com/scoped_lock.h"
-#include "com/vexorin_object.h"
 #include "com/work_object.h"
 #include "component/shared/guarded.h"
 #include "component/work/work_ledger.h"
@@ -17,10 +18,7 @@ namespace com {
 
 namespace {
 
-constexpr UINT kAppIdScript = 101;
-constexpr UINT kClassScript = 103;
-constexpr UINT kAudioClassScript = 104;
-constexpr UINT kWorkClassScript = 105;
+constexpr UINT kAppIdScript = VEXORIN_APPID_SCRIPT;
 
 struct ClassEntry {
   const CLSID* classId;
@@ -37,9 +35,9 @@ struct ClassTable {
 
 ClassTable classTable = {{},
                          false,
-                         {{&CLSID_CVexorin, kClassScript, CVexorin::CreateInstance, nullptr},
-                          {&CLSID_CVexorinAudio, kAudioClassScript, CVexorinAudio::CreateInstance, nullptr},
-                          {&CLSID_CVexorinWork, kWorkClassScript, CVexorinWork::CreateInstance, nullptr}}};
+                         {{&CLSID_CVexorin, VEXORIN_PICTURE_SCRIPT, CVexorin::CreateInstance, nullptr},
+                          {&CLSID_CVexorinAudio, VEXORIN_AUDIO_SCRIPT, CVexorinAudio::CreateInstance, nullptr},
+                          {&CLSID_CVexorinWork, VEXORIN_WORK_SCRIPT, CVexorinWork::CreateInstance, nullptr}}};
 
 void ProcessAttach(HINSTANCE instance) {
   ServerModule& module = Module();
@@ -80,6 +78,9 @@ void ProcessDetach(bool exiting) {
 // A non-null `reserved` at detach: the process is ending, not FreeLibrary.
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
+    // Trap: the static runtime gives this DLL a TLS directory (.tls, its TLS callbacks), and for such
+    // a DLL Windows ignores this call: thread attach and detach still arrive here, and must stay
+    // as cheap as the nothing done for them below.
     DisableThreadLibraryCalls(instance);
     com::ProcessAttach(instance);
     return com::Module().initFailed ? FALSE : TRUE;

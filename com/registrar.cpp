@@ -25,11 +25,10 @@ HRESULT FromWin32(LONG error) { return error == ERROR_SUCCESS ? S_OK : HRESULT_F
 // UTF-16 from the scripts' UTF-8 text; false for text that is not UTF-8.
 bool Wide(const std::string& text, std::wstring& wide) {
   wide.clear();
-  if (text.empty()) return true;
-  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (n <= 0) return false;
-  wide.resize(static_cast<std::size_t>(n));
-  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), &wide[0], n) == n;
+  if (!platform::IsWellFormedUtf8(text.data(), text.size())) return false;
+  const std::u16string converted = platform::Utf16FromUtf8(text.data(), text.size());
+  wide.assign(converted.begin(), converted.end());
+  return true;
 }
 
 std::wstring WideOrEmpty(const std::string& text) {
@@ -54,17 +53,7 @@ HRESULT ModulePath(HINSTANCE module, std::wstring& path) {
 
 // The path as the scripts' UTF-8 text; an unpaired surrogate fails (it has no UTF-8 form).
 HRESULT Utf8(const std::wstring& wide, std::string& text) {
-  text.clear();
-  if (wide.empty()) return S_OK;
-  const int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                    nullptr, nullptr);
-  if (n <= 0) return kNotUnicode;
-  text.resize(static_cast<std::size_t>(n));
-  if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), static_cast<int>(wide.size()), &text[0], n, nullptr,
-                          nullptr) != n) {
-    return kNotUnicode;
-  }
-  return S_OK;
+  return platform::Utf8FromUtf16(wide.data(), wide.size(), text) ? S_OK : kNotUnicode;
 }
 
 std::string GuidText(REFGUID guid) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #endif
 
+#include "platform/output_file.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 

@@ -1,3 +1,4 @@
+#include "platform/output_file.h"
 
 #ifdef _WIN32
 #include <io.h>

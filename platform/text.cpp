@@ -149,6 +149,15 @@ bool Utf8FromUtf16(const OLECHAR* text, std::size_t length, std::string& out) {
   return false;
 }
 
+bool IsWellFormedUtf8(const char* text, std::size_t length) noexcept {
+  const auto* s = reinterpret_cast<const unsigned char*>(text);
+  for (std::size_t i = 0, bytes = 0; i < length; i += bytes) {
+    CodePointAt(s, length, i, bytes);
+    if (bytes == 0) return false;
+  }
+  return true;
+}
+
 std::u16string Utf16FromUtf8(const char* text, std::size_t length) {
   const auto* s = reinterpret_cast<const unsigned char*>(text);
   std::u16string out;

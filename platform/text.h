@@ -30,6 +30,8 @@ bool IsWellFormedUtf16(const OLECHAR* text, std::size_t length) noexcept;
 std::size_t AppendUtf8(const OLECHAR* text, std::size_t length, char unpaired, std::string& out);
 // The UTF-8 form; false (and `out` empty) when there is an unpaired surrogate. Throws std::bad_alloc.
 bool Utf8FromUtf16(const OLECHAR* text, std::size_t length, std::string& out);
+// No byte in `length` that starts no well-formed UTF-8 sequence (see Utf16FromUtf8).
+bool IsWellFormedUtf8(const char* text, std::size_t length) noexcept;
 // The UTF-16 form of `length` bytes of UTF-8; a byte that starts no well-formed sequence (overlong,
 // a surrogate, beyond U+10FFFF, cut short) becomes U+FFFD. Throws std::bad_alloc.
 std::u16string Utf16FromUtf8(const char* text, std::size_t length);

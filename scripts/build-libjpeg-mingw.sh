@@ -12,7 +12,7 @@ case "$target" in
   *) echo "build-libjpeg-mingw: unknown target '$target'" >&2; exit 2 ;;
 esac
 root=$(cd "$(dirname "$0")/.." && pwd)
-cache=${VEXORIN_CACHE:-${XDG_CACHE_HOME:-${HOME:-$root/build}/.cache}/vexorin}
+cache=$(bash "$root/scripts/cache-dir.sh")
 prefix="$cache/libjpeg-turbo-$version-$target"
 if [ -f "$prefix/.complete" ]; then
   echo "$prefix"

@@ -14,25 +14,9 @@ stage() { echo "== [$((SECONDS - started))s] $*"; }
 stage "set-up: packages"
 packages=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-tools nasm dpkg-dev
           nlohmann-json3-dev libflite1 zip)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-command -v node >/dev/null && command -v npm >/dev/null || missing+=(nodejs npm)
-sources=/etc/apt/sources.list.d/debian.sources
-has_src=0
-grep -Eq '^Types:.*deb-src' "$sources" 2>/dev/null && has_src=1
-[ -f /etc/apt/sources.list ] && grep -Eq '^deb-src ' /etc/apt/sources.list && has_src=1
-if [ $has_src = 0 ]; then
-  [ "$(id -u)" = 0 ] || { echo "release: deb-src sources are missing (libjpeg-turbo's source); run as root" >&2; exit 1; }
-  if [ -f "$sources" ]; then
-    sed -i -E 's/^Types: deb$/Types: deb deb-src/' "$sources"
-  else
-    sed -n -E 's/^deb (.*)$/deb-src \1/p' /etc/apt/sources.list >>/etc/apt/sources.list
-  fi
-  [ ${#missing[@]} -gt 0 ] || apt-get -o DPkg::Lock::Timeout=1200 update -qq
-fi
-bash "$root/scripts/apt-install.sh" release ${missing[@]+"${missing[@]}"}
+command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
+# deb-src: libjpeg-turbo's source comes from Debian's archive.
+bash "$root/scripts/apt-install.sh" --deb-src release "${packages[@]}"
 
 # The two trees of the release only: the DLL target, no tests or benchmarks.
 for target in i686-w64-mingw32 x86_64-w64-mingw32; do

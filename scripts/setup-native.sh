@@ -3,7 +3,7 @@
 # CMake, Ninja, libjpeg, OpenSSL's libcrypto and the nlohmann JSON headers, which the tool's proof of
 # work uses); else everything the tests and benchmarks use besides: GoogleTest, Google Benchmark,
 # clang with its libFuzzer runtime; flite and sox for scripts/make-voice.sh, pocketsphinx for the
-# audio attacker benchmark, chromium for the browser tests, then the pinned npm packages of tests/js
+# audio attacker benchmark, chromium for the browser tests, then the pinned npm packages of tests/site
 # (the browser driver and what the tests check against) with the machine's Node.js and npm.
 # Idempotent; needs root only when a package is missing.
 #   usage: setup-native.sh [--tool]
@@ -15,21 +15,17 @@ if [ $tool_only = 0 ]; then
   packages+=(pkg-config libgtest-dev libbenchmark-dev clang libclang-rt-14-dev libgd-dev valgrind
              flite sox pocketsphinx pocketsphinx-en-us chromium)
 fi
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
 # Node.js and npm: the machine's own where it has them (the driver needs Node.js 20), else Debian's.
 if [ $tool_only = 0 ]; then
-  command -v node >/dev/null && command -v npm >/dev/null || missing+=(nodejs npm)
+  command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
 fi
-bash "$(dirname "$0")/apt-install.sh" setup-native ${missing[@]+"${missing[@]}"}
+bash "$(dirname "$0")/apt-install.sh" setup-native "${packages[@]}"
 [ $tool_only = 1 ] && exit 0
 # The lock file pins every version and hash; installed again only when it changed.
-js=$(cd "$(dirname "$0")/../tests/js" && pwd)
+js=$(cd "$(dirname "$0")/../tests/site" && pwd)
 if ! cmp -s "$js/package-lock.json" "$js/node_modules/.package-lock.copy" 2>/dev/null; then
   (cd "$js" && npm ci --no-audit --no-fund --loglevel=error >/dev/null) || {
-    echo "setup-native: npm ci in tests/js failed" >&2; exit 1; }
+    echo "setup-native: npm ci in tests/site failed" >&2; exit 1; }
   cp "$js/package-lock.json" "$js/node_modules/.package-lock.copy"
-  echo "setup-native: installed the pinned npm packages of tests/js"
+  echo "setup-native: installed the pinned npm packages of tests/site"
 fi

@@ -5,8 +5,4 @@
 set -euo pipefail
 packages=(tesseract-ocr=5.3.0-2 tesseract-ocr-eng=1:4.1.0-2 python3-torch=1.13.1+dfsg-4
           python3-numpy=1:1.24.2-1+deb12u1 python3-pil=9.4.0-1.1+deb12u1 python3-scipy=1.10.1-2)
-missing=()
-for p in "${packages[@]}"; do
-  [ "$(dpkg-query -W -f='${Version}' "${p%%=*}" 2>/dev/null)" = "${p#*=}" ] || missing+=("$p")
-done
-bash "$(dirname "$0")/../../scripts/apt-install.sh" "attack set-up" ${missing[@]+"${missing[@]}"}
+bash "$(dirname "$0")/../../scripts/apt-install.sh" "attack set-up" "${packages[@]}"

@@ -9,6 +9,7 @@
 #include "component/shared/guarded.h"
 #include "component/shared/trig.h"
 #include "component/audio/voice.h"
+#include "platform/output_file.h"
 #include "platform/owner.h"
 #include "platform/random_source.h"
 #include "platform/text.h"
@@ -20,20 +21,6 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kRate = kVoiceSampleRate;
 constexpr int kBabbleStreams = 4;
-
-// e^x in plain arithmetic (no library call, so every build rounds alike): the Taylor series of
-// x/64, squared six times. Good to a few units in the last place for |x| < 8, all it is used for.
-double Exp(double x) {
-  const double y = x / 64.0;
-  double term = 1.0;
-  double sum = 1.0;
-  for (int n = 1; n < 20; ++n) {
-    term = term * y / n;
-    sum += term;
-  }
-  for (int i = 0; i < 6; ++i) sum *= sum;
-  return sum;
-}
 
 double DbToGain(double db) { return Exp(db * (2.302585092994045684 / 20.0)); }
 
@@ -253,7 +240,7 @@ HRESULT AudioComponent::get_Number(BSTR* pVal) {
 HRESULT AudioComponent::put_Number(BSTR newVal) {
   return Guarded([&] {
     const UINT length = SysStringLen(newVal);
-    if (length < 1 || length > 9) return E_INVALIDARG;
+    if (length < 1 || length > kMaxAudioDigits) return E_INVALIDARG;
     std::string digits;
     for (UINT i = 0; i < length; ++i) {
       if (newVal[i] < u'0' || newVal[i] > u'9') return E_INVALIDARG;
@@ -290,20 +277,9 @@ HRESULT AudioComponent::GetAudio(VARIANT* retVal) {
     if (retVal == nullptr) return E_POINTER;
     VariantInit(retVal);  // an [out] VARIANT: written, never read or cleared
     std::vector<unsigned char> wav;
-    HRESULT hr = MakeWav(wav);
+    const HRESULT hr = MakeWav(wav);
     if (FAILED(hr)) return hr;
-    platform::unique_safearray array;
-    hr = MakeByteArray(
-        wav.size(),
-        [&](BYTE* data) {
-          std::memcpy(data, wav.data(), wav.size());
-          return S_OK;
-        },
-        array);
-    if (FAILED(hr)) return hr;
-    retVal->vt = VT_ARRAY | VT_UI1;
-    retVal->parray = array.release();
-    return S_OK;
+    return MakeByteArrayVariant(wav.data(), wav.size(), retVal);
   });
 }
 

@@ -14,6 +14,7 @@
 
 namespace vexorin {
 
+constexpr std::size_t kMaxAudioDigits = 9;  // Number: 1 to 9 digits
 constexpr LONG kMaxAudioNoise = 4;      // Noise 0 (clean) to 4
 constexpr LONG kDefaultAudioNoise = 2;  // every measured digit above the babble; louder babble costs listeners, not trained readers
 constexpr std::size_t kWavHeaderSize = 44;

@@ -1,7 +1,8 @@
-// VexorinComponent: its state and every member.
+// PictureComponent: its state and every member.
 // The drawing and the encoding are free functions of their own modules.
 #include "component/picture/component.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "component/shared/byte_array.h"
 #include "platform/errors.h"
 #include "platform/file_calls.h"
+#include "platform/output_file.h"
 #include "platform/random_source.h"
 #include "platform/text.h"
 
@@ -27,17 +29,17 @@ HRESULT DrawDigits(LONG digits, std::uint32_t& value) {
   return platform::SecureRandomBelow(modulus, value);
 }
 
-VexorinComponent::VexorinComponent() {
+PictureComponent::PictureComponent() {
   // Never an object whose number did not come from the generator: creation fails instead.
   const HRESULT hr = GenerateRnd(8, &state_.NumberValue);
   if (FAILED(hr)) throw CAtlException(hr);
 }
 
-HRESULT VexorinComponent::GenerateRnd(LONG adigits, LONG* pnumber) {
+HRESULT PictureComponent::GenerateRnd(LONG adigits, LONG* pnumber) {
   return Guarded([&] {
     if (pnumber == nullptr) return E_POINTER;
     if (adigits == 0) return E_INVALIDARG;
-    if (adigits > 9) adigits = 9;
+    if (adigits > kMaxPictureDigits) adigits = kMaxPictureDigits;
     // Both from the system's generator, the picture's seed after the number: a picture tells
     // nothing about its number but the digits it shows, nor about any other picture.
     std::uint32_t value = 0;
@@ -55,7 +57,7 @@ HRESULT VexorinComponent::GenerateRnd(LONG adigits, LONG* pnumber) {
   });
 }
 
-HRESULT VexorinComponent::get_Number(BSTR* pVal) {
+HRESULT PictureComponent::get_Number(BSTR* pVal) {
   return Guarded([&] {
     if (pVal == nullptr) return E_POINTER;
     *pVal = nullptr;  // null on failure, never read
@@ -69,50 +71,53 @@ HRESULT VexorinComponent::get_Number(BSTR* pVal) {
   });
 }
 
-HRESULT VexorinComponent::put_Number(BSTR newVal) {
+HRESULT PictureComponent::put_Number(BSTR newVal) {
   return Guarded([&] {
     const UINT length = SysStringLen(newVal);
     if (newVal == nullptr || length == 0) return E_INVALIDARG;
     std::string narrow;
     platform::NarrowFromWide(newVal, narrow);
-    const std::size_t take = length < 9 ? length : 9;
+    const std::size_t take = std::min<std::size_t>(length, kMaxPictureDigits);
     // The count is of UTF-16 units; the converted text may be shorter than that.
     const std::string head = narrow.substr(0, take);
+    // Trap: stored before the refusal below, and kept. A page that puts "abc" gets E_INVALIDARG
+    // and then reads Number as "000" and draws three digits; callers rely on it (and
+    // NumberPutParsesAndPads holds it), so the check stays after the store.
     state_.DigitCount = static_cast<LONG>(take);
     state_.NumberValue = static_cast<LONG>(std::atol(head.c_str()));
     return state_.NumberValue != 0 ? S_OK : E_INVALIDARG;
   });
 }
 
-HRESULT VexorinComponent::get_Height(LONG* pVal) {
+HRESULT PictureComponent::get_Height(LONG* pVal) {
   if (pVal == nullptr) return E_POINTER;
   *pVal = state_.Height;
   return S_OK;
 }
 
-HRESULT VexorinComponent::put_Height(LONG newVal) {
+HRESULT PictureComponent::put_Height(LONG newVal) {
   state_.Height = newVal < 20 ? 20 : newVal;
   return S_OK;
 }
 
-HRESULT VexorinComponent::get_Noise(LONG* pVal) {
+HRESULT PictureComponent::get_Noise(LONG* pVal) {
   if (pVal == nullptr) return E_POINTER;
   *pVal = state_.Noise;
   return S_OK;
 }
 
-HRESULT VexorinComponent::put_Noise(LONG newVal) {
+HRESULT PictureComponent::put_Noise(LONG newVal) {
   state_.Noise = newVal;
   return S_OK;
 }
 
-HRESULT VexorinComponent::GetWidth(LONG* retVal) {
+HRESULT PictureComponent::GetWidth(LONG* retVal) {
   if (retVal == nullptr) return E_POINTER;
   *retVal = Width();
   return S_OK;
 }
 
-LONG VexorinComponent::Width() const noexcept {
+LONG PictureComponent::Width() const noexcept {
   // In 64 bits: 9 digits of a huge height would overflow; such widths are pinned to the range.
   const long long width = static_cast<long long>(state_.DigitCount) * state_.Height / 2;
   const long long lo = std::numeric_limits<LONG>::min();
@@ -120,7 +125,7 @@ LONG VexorinComponent::Width() const noexcept {
   return static_cast<LONG>(width < lo ? lo : (width > hi ? hi : width));
 }
 
-HRESULT VexorinComponent::MeasurePicture(PictureSize& size) const {
+HRESULT PictureComponent::MeasurePicture(PictureSize& size) const {
   const LONG width = Width();
   const LONG height = state_.Height;
   if (width <= 0 || height <= 0 || state_.DigitCount < 1 || state_.NumberValue < 0) return E_FAIL;
@@ -132,7 +137,7 @@ HRESULT VexorinComponent::MeasurePicture(PictureSize& size) const {
   return S_OK;
 }
 
-HRESULT VexorinComponent::RenderImage(BYTE* canvas, const PictureSize& size) {
+HRESULT PictureComponent::RenderImage(BYTE* canvas, const PictureSize& size) {
   if (canvas == nullptr) return E_POINTER;
   std::memset(canvas, 255, size.bytes);
   DrawNumber(canvas, size.width, size.height, state_.DigitCount, state_.NumberValue);
@@ -140,21 +145,21 @@ HRESULT VexorinComponent::RenderImage(BYTE* canvas, const PictureSize& size) {
   return S_OK;
 }
 
-HRESULT VexorinComponent::Render(Canvas& canvas) {
+HRESULT PictureComponent::Render(Canvas& canvas) {
   const HRESULT measured = MeasurePicture(canvas.size);
   if (FAILED(measured)) return measured;
   canvas.pixels.reset(new (std::nothrow) BYTE[canvas.size.bytes]);
   return RenderImage(canvas.pixels.get(), canvas.size);
 }
 
-HRESULT VexorinComponent::EncodePicture(JpegBytes& jpeg) {
+HRESULT PictureComponent::EncodePicture(JpegBytes& jpeg) {
   Canvas canvas;
   const HRESULT rendered = Render(canvas);
   if (FAILED(rendered)) return rendered;
   return EncodeJpeg(canvas.pixels.get(), canvas.size.width, canvas.size.height, 100, jpeg);
 }
 
-HRESULT VexorinComponent::SaveToFile(BSTR filePath) {
+HRESULT PictureComponent::SaveToFile(BSTR filePath) {
   return Guarded([&] {
     // Refused before anything is drawn: a name the system would read otherwise than given.
     const HRESULT named = platform::CheckOutputName(filePath, SysStringLen(filePath));
@@ -168,29 +173,16 @@ HRESULT VexorinComponent::SaveToFile(BSTR filePath) {
   });
 }
 
-HRESULT VexorinComponent::GetImage(VARIANT* retVal) {
+HRESULT PictureComponent::GetImage(VARIANT* retVal) {
   return Guarded([&] {
     if (retVal == nullptr) return E_POINTER;
     VariantInit(retVal);  // an [out] VARIANT: written, never read or cleared
     // The same bytes SaveToFile writes, copied from the encoder's buffer: no file, so no temporary
     // directory the page's account must be able to write.
-    platform::unique_safearray array;
-    {
-      JpegBytes jpeg;
-      const HRESULT hr = EncodePicture(jpeg);
-      if (FAILED(hr)) return hr;
-      const HRESULT made = MakeByteArray(
-          jpeg.size,
-          [&](BYTE* data) {
-            std::memcpy(data, jpeg.data.get(), jpeg.size);
-            return S_OK;
-          },
-          array);
-      if (FAILED(made)) return made;
-    }
-    retVal->vt = VT_ARRAY | VT_UI1;
-    retVal->parray = array.release();
-    return S_OK;
+    JpegBytes jpeg;
+    const HRESULT hr = EncodePicture(jpeg);
+    if (FAILED(hr)) return hr;
+    return MakeByteArrayVariant(jpeg.data.get(), jpeg.size, retVal);
   });
 }
 

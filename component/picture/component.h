@@ -22,12 +22,12 @@ struct ComponentState {
 // from the system's generator (or the stand-in installed in its place); its failure otherwise.
 HRESULT DrawDigits(LONG digits, std::uint32_t& value);
 
-class VexorinComponent {
+class PictureComponent {
  public:
   // Digit count 0, then GenerateRnd(8), Height 30, Noise 0.
-  VexorinComponent();
-  VexorinComponent(const VexorinComponent&) = delete;
-  VexorinComponent& operator=(const VexorinComponent&) = delete;
+  PictureComponent();
+  PictureComponent(const PictureComponent&) = delete;
+  PictureComponent& operator=(const PictureComponent&) = delete;
 
   HRESULT GenerateRnd(LONG adigits, LONG* pnumber);
   HRESULT SaveToFile(BSTR filePath);

@@ -30,6 +30,8 @@ struct JpegErrorManager {
 void KeepQuiet(j_common_ptr) {}
 
 // A growing malloc'd buffer as the library's destination; the caller frees `data` on every path.
+// Not the library's jpeg_mem_dest: when its buffer fills it allocates a larger one and frees the
+// caller's, so the caller's pointer dangles on the error path and the first buffer is never ours.
 struct MemoryDestination {
   jpeg_destination_mgr pub;
   unsigned char* data;

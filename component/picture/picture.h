@@ -8,6 +8,9 @@
 
 namespace vexorin {
 
+// The longest number a picture shows (GenerateRnd asks for at most this many digits).
+constexpr LONG kMaxPictureDigits = 9;
+
 // Pictures of more pixels than this are refused before anything is allocated or written.
 constexpr std::size_t kMaxPicturePixels = std::size_t{1} << 30;
 

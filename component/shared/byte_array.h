@@ -1,20 +1,19 @@
-// The byte arrays the members hand out (GetImage's JPEG, GetAudio's WAV): one builder, so the same
+// The byte arrays the members hand out (GetImage's JPEG, GetAudio's WAV): one maker, so the same
 // failure gives the same code in both classes.
 #pragma once
 
 #include <cstddef>
-#include <utility>
+#include <cstring>
 
 #include "platform/owner.h"
 #include "platform/platform.h"
 
 namespace vexorin {
 
-// A new one-dimensional VT_UI1 array of `size` bytes, which `fill(BYTE* data)` writes and answers
-// with an HRESULT. E_OUTOFMEMORY when no such array can be had; else fill's failure, or the access's.
-// `array` is set only on success.
-template <typename Fill>
-HRESULT MakeByteArray(std::size_t size, Fill&& fill, platform::unique_safearray& array) {
+// Puts a copy of the `size` bytes at `bytes` into `out` as a new one-dimensional VT_UI1 array.
+// E_OUTOFMEMORY when no such array can be had, else the access's failure; `out` is written only
+// on success.
+inline HRESULT MakeByteArrayVariant(const void* bytes, std::size_t size, VARIANT* out) {
   if constexpr (sizeof(std::size_t) > sizeof(ULONG)) {
     if (size > 0xFFFFFFFFu) return E_OUTOFMEMORY;  // beyond what a bound counts
   }
@@ -26,10 +25,10 @@ HRESULT MakeByteArray(std::size_t size, Fill&& fill, platform::unique_safearray&
   {
     const platform::safearray_access<BYTE> access(made.get());
     if (FAILED(access.result())) return access.result();
-    const HRESULT filled = fill(access.data());
-    if (FAILED(filled)) return filled;
+    if (size != 0) std::memcpy(access.data(), bytes, size);
   }
-  array = std::move(made);
+  out->vt = VT_ARRAY | VT_UI1;
+  out->parray = made.release();
   return S_OK;
 }
 

@@ -3,16 +3,11 @@
 #pragma once
 
 #include "platform/platform.h"
-#include "support/alarm.h"
 
 namespace vexorin {
 
-// The HRESULT of a file alarm's kind: opening 0x8007006E, reading 0x8007001E, else E_FAIL.
-HRESULT FileAlarmHresult(support::FileAlarmKind kind) noexcept;
-
 // Turns the exception in flight into the HRESULT a method returns; call only inside a catch block.
-// CAtlException gives its code, std::bad_alloc E_OUTOFMEMORY, a file alarm the code of its kind
-// (FileAlarmHresult), anything else E_FAIL.
+// CAtlException gives its code, std::bad_alloc E_OUTOFMEMORY, anything else E_FAIL.
 HRESULT HresultFromCurrentException() noexcept;
 
 template <typename Body>

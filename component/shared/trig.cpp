@@ -113,4 +113,16 @@ void SinCos(double x, double& sine, double& cosine) {
   }
 }
 
+double Exp(double x) {
+  const double y = x / 64.0;
+  double term = 1.0;
+  double sum = 1.0;
+  for (int n = 1; n < 20; ++n) {
+    term = term * y / n;
+    sum += term;
+  }
+  for (int i = 0; i < 6; ++i) sum *= sum;
+  return sum;
+}
+
 }  // namespace vexorin

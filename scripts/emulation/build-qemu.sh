@@ -12,7 +12,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 patch="$here/qemu-i386-wine.patch"
-cache=${VEXORIN_CACHE:-${XDG_CACHE_HOME:-${HOME:-$root/build}/.cache}/vexorin}
+cache=$(bash "$root/scripts/cache-dir.sh")
 # The version apt-get source would fetch now, without fetching it.
 version=$(apt-get source --print-uris -qq qemu 2>/dev/null | sed -n "s/^'[^']*' qemu_\(.*\)\.dsc .*/\1/p" | head -n 1)
 if [ -z "$version" ]; then

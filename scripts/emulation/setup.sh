@@ -25,11 +25,7 @@ dir=$(mkdir -p "$1" && cd "$1" && pwd)
 
 # What building qemu needs, beyond the Windows set-up's packages (dpkg-dev, deb-src).
 packages=(meson ninja-build pkg-config libglib2.0-dev xz-utils patch)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-bash "$here/../apt-install.sh" emulation ${missing[@]+"${missing[@]}"}
+bash "$here/../apt-install.sh" emulation "${packages[@]}"
 [ -f "$wine_native32" ] || { echo "emulation: Debian's 32-bit Wine loader (wine32:i386) is not installed" >&2; exit 1; }
 
 qemu=$(bash "$here/build-qemu.sh")

@@ -20,7 +20,7 @@ inline std::string TemporaryDirectory(const char* fallback) {
 
 // Draws the state when it can be drawn: a refusal is E_FAIL, no canvas E_POINTER; anything else
 // is a finding.
-inline void CheckRender(vexorin::VexorinComponent& c) {
+inline void CheckRender(vexorin::PictureComponent& c) {
   vexorin::Canvas canvas;
   const HRESULT r = c.Render(canvas);
   if (r != S_OK && r != E_FAIL && r != E_POINTER) __builtin_trap();

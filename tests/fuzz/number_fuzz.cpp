@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<OLECHAR> text(size / 2);
   if (!text.empty()) std::memcpy(text.data(), data, text.size() * sizeof(OLECHAR));
   platform::unique_bstr value(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
-  vexorin::VexorinComponent c;
+  vexorin::PictureComponent c;
   const HRESULT put = c.put_Number(value.get());
   if (put != S_OK && put != E_INVALIDARG) __builtin_trap();
   platform::unique_bstr number;

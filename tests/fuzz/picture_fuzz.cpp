@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "component/picture/component.h"
-#include "cli/seeded/seeded_random.h"
+#include "cli/seeded_for_tests/seeded_random.h"
 #include "fuzz_support.h"
 #include "platform/text.h"
 
@@ -66,7 +66,7 @@ bool Utf8(const std::u16string& text, std::string& out) {
 // A name with a NUL or an unpaired surrogate is refused and nothing is made; any other name is
 // written exactly as given, or refused or failed without leaving anything (the private directory
 // must be empty at the end).
-void CheckFileName(vexorin::VexorinComponent& c, const std::string& dir, const std::u16string& leaf) {
+void CheckFileName(vexorin::PictureComponent& c, const std::string& dir, const std::u16string& leaf) {
   const std::u16string full = std::u16string(dir.begin(), dir.end()) + u"/" + leaf;
   platform::unique_bstr name(SysAllocStringLen(full.data(), static_cast<UINT>(full.size())));
   std::string expected;
@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   vexorin::SeededRandomSource source(seed);
   const vexorin::ScopedRandomSource installed(source);
-  vexorin::VexorinComponent c;
+  vexorin::PictureComponent c;
   // Reach any digit count (GenerateRnd stores negatives and caps at 9) and any number (put).
   LONG drawn = 0;
   c.GenerateRnd(digits, &drawn);

@@ -12,7 +12,7 @@
 #include "component/work/altcha_json.h"
 #include "component/work/work.h"
 #include "platform/crypto.h"
-#include "tests/work_support.h"
+#include "tests/shared/work_support.h"
 
 namespace {
 

@@ -24,6 +24,7 @@ class CVexorinWork final : public DispatchObject<CVexorinWork, IVexorinWork> {
   HRESULT STDMETHODCALLTYPE get_MaxCost(LONG* pVal) override;
   HRESULT STDMETHODCALLTYPE put_MaxCost(LONG newVal) override;
   HRESULT STDMETHODCALLTYPE get_Statistics(BSTR* pVal) override;
+  HRESULT STDMETHODCALLTYPE put_Store(BSTR newVal) override;
 
  private:
   friend class DispatchObject<CVexorinWork, IVexorinWork>;

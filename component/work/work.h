@@ -65,7 +65,8 @@ class WorkComponent {
   // The widget's base64 payload: *verified VARIANT_TRUE only for a solved, signed, unexpired,
   // unreplayed challenge bound to `binding` and made within this object's Cost and Expires; Reason
   // says why ("busy" when too many checks wait for a key derivation: the visitor may try again).
-  // A failure HRESULT (no verdict) when the platform's cryptography fails.
+  // A failure HRESULT (no verdict) when the platform's cryptography fails or the farm's store gives
+  // no answer.
   HRESULT Verify(BSTR payload, BSTR binding, VARIANT_BOOL* verified);
   HRESULT get_Reason(BSTR* reason);
   HRESULT get_Cost(LONG* cost);
@@ -90,7 +91,8 @@ class WorkComponent {
   HRESULT MakeChallenge(const std::string& binding, std::string& challenge) {
     return MakeChallenge(binding, "", challenge);
   }
-  // The verdict in `outcome`; a failure HRESULT only when the platform failed.
+  // The verdict in `outcome`; a failure HRESULT only when the platform or the farm's store failed
+  // (kStoreFailed), or a Store lacks its Secret (E_INVALIDARG); Failure() then says why.
   HRESULT Check(const char* payload, std::size_t size, const std::string& binding, WorkOutcome& outcome);
   HRESULT SetSecret(const std::string& utf8);
   HRESULT SetStore(const std::string& url);

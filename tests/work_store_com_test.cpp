@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -145,6 +146,148 @@ TEST_F(WorkStoreComTest, StoreByNameAndItsRefusals) {
   ASSERT_EQ(work.Put(&IVexorinWork::put_Store, L""), S_OK);
   EXPECT_EQ(work.Verify(payload, verified), S_OK);
   EXPECT_EQ(verified, VARIANT_TRUE);
+}
+
+// A page's own store object (here in C++; a page's would be a script class over ADO): AddIfAbsent
+// by name, True when it added the key; or failing, or answering no Boolean.
+class PageStore final : public IDispatch {
+ public:
+  enum class Mode { kWorks, kFails, kNoBoolean } mode = Mode::kWorks;
+  std::map<std::wstring, LONG> keys;
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references_; }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch)) return E_NOINTERFACE;
+    *out = static_cast<IDispatch*>(this);
+    AddRef();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+    if (count != 1 || lstrcmpiW(names[0], L"AddIfAbsent") != 0) return DISP_E_UNKNOWNNAME;
+    ids[0] = 7;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                   EXCEPINFO* exception, UINT*) override {
+    if (id != 7 || (flags & DISPATCH_METHOD) == 0 || params->cArgs != 2 || params->rgvarg[1].vt != VT_BSTR ||
+        params->rgvarg[0].vt != VT_I4 || result == nullptr) {
+      return DISP_E_BADPARAMCOUNT;
+    }
+    if (mode == Mode::kFails) {
+      exception->scode = E_FAIL;
+      exception->bstrDescription = SysAllocString(L"the database is read-only");
+      return DISP_E_EXCEPTION;
+    }
+    VariantInit(result);
+    if (mode == Mode::kNoBoolean) {
+      result->vt = VT_I4;
+      result->lVal = 1;
+      return S_OK;
+    }
+    const bool added = keys.emplace(params->rgvarg[1].bstrVal, params->rgvarg[0].lVal).second;
+    result->vt = VT_BOOL;
+    result->boolVal = added ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  }
+  ULONG references() const { return references_; }
+
+ private:
+  ULONG references_ = 1;
+};
+
+TEST_F(WorkStoreComTest, APagesOwnStoreObject) {
+  PageStore store;
+  {
+    Work a, b;
+    for (Work* w : {&a, &b}) {
+      ASSERT_EQ(w->Put(&IVexorinWork::put_Secret, kSecret), S_OK);
+      ASSERT_EQ(w->w->put_Cost(vexorin::kMinWorkCost), S_OK);
+    }
+    // As a script's `Set work.Store = object` calls it: a put by reference, by name.
+    DISPID id = 0;
+    LPOLESTR name[] = {const_cast<LPOLESTR>(L"Store")};
+    ASSERT_EQ(a.w->GetIDsOfNames(IID_NULL, name, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_DISPATCH;
+    value.pdispVal = &store;
+    DISPID put = DISPID_PROPERTYPUT;
+    DISPPARAMS params = {&value, &put, 1, 1};
+    ASSERT_EQ(a.w->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUTREF, &params, nullptr, nullptr, nullptr),
+              S_OK);
+    ASSERT_EQ(b.w->putref_Store(&store), S_OK);
+    EXPECT_EQ(store.references(), 3u);
+
+    const std::string payload = PayloadOf(Solve(a.Challenge()));
+    VARIANT_BOOL verified;
+    ASSERT_EQ(b.Verify(payload, verified), S_OK);
+    EXPECT_EQ(verified, VARIANT_TRUE);
+    ASSERT_EQ(a.Verify(payload, verified), S_OK);
+    EXPECT_EQ(verified, VARIANT_FALSE);
+    EXPECT_EQ(a.Reason(), "replayed");
+    ASSERT_EQ(store.keys.size(), 1u);
+    EXPECT_EQ(store.keys.begin()->first.size(), 64u);  // no prefix: the HMAC's hex
+    EXPECT_GT(store.keys.begin()->second, vexorin::kDefaultWorkExpires - 5);
+    EXPECT_LE(store.keys.begin()->second, vexorin::kDefaultWorkExpires + vexorin::kWorkClockSkew);
+    // Client counts stay the process's own: a challenge for a client still comes.
+    BSTR client = SysAllocString(L"192.0.2.1"), challenge = nullptr;
+    EXPECT_EQ(a.w->CreateChallenge(nullptr, client, &challenge), S_OK);
+    SysFreeString(client);
+    SysFreeString(challenge);
+
+    // A store object that fails, or answers no Boolean: no verdict, and the reason.
+    for (PageStore::Mode mode : {PageStore::Mode::kFails, PageStore::Mode::kNoBoolean}) {
+      store.mode = mode;
+      const std::string another = PayloadOf(Solve(a.Challenge()));
+      EXPECT_EQ(a.Verify(another, verified), vexorin::kStoreFailed);
+      EXPECT_EQ(verified, VARIANT_FALSE);
+      EXPECT_EQ(a.Reason(), "");
+      EXPECT_NE(Work::Description().find(mode == PageStore::Mode::kFails ? "read-only" : "no Boolean"),
+                std::string::npos);
+    }
+    ASSERT_EQ(b.w->putref_Store(nullptr), S_OK);  // Nothing: no store
+    EXPECT_EQ(store.references(), 2u);
+  }
+  EXPECT_EQ(store.references(), 1u);
+}
+
+// The same from VBScript: a script class as the store (tests/scripts/page_store.vbs), through the
+// cscript of this test's bitness.
+TEST_F(WorkStoreComTest, APagesStoreObjectInVBScript) {
+  const char* scripts = std::getenv("VEXORIN_SCRIPTS");
+  ASSERT_NE(scripts, nullptr) << "VEXORIN_SCRIPTS names tests/scripts";
+  Work maker;
+  ASSERT_EQ(maker.Put(&IVexorinWork::put_Secret, kSecret), S_OK);
+  ASSERT_EQ(maker.w->put_Cost(vexorin::kMinWorkCost), S_OK);
+  const std::string payload = PayloadOf(Solve(maker.Challenge()));
+  std::string directory = std::string("Z:") + scripts;
+  for (char& c : directory) {
+    if (c == '/') c = '\\';
+  }
+  char system[MAX_PATH];
+  ASSERT_GT(GetSystemDirectoryA(system, MAX_PATH), 0u);
+  std::string command = std::string("\"") + system + "\\cscript.exe\" //nologo page_store.vbs \"" +
+                        "the farm's shared secret\" " + payload;
+  std::vector<char> line(command.begin(), command.end());
+  line.push_back('\0');
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(), &startup,
+                             &process));
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 99;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  EXPECT_EQ(code, 42u);  // every check held; a run-time error leaves Wine's cscript at 0
 }
 
 TEST_F(WorkStoreComTest, ProcessesRacingOnePayloadThroughTheDllVerifyItOnce) {

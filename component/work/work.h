@@ -96,6 +96,12 @@ class WorkComponent {
   HRESULT Check(const char* payload, std::size_t size, const std::string& binding, WorkOutcome& outcome);
   HRESULT SetSecret(const std::string& utf8);
   HRESULT SetStore(const std::string& url);
+  // A store of the host's own (a page's object); null: none.
+  HRESULT SetStore(std::shared_ptr<WorkStore> store) noexcept {
+    failure_.clear();
+    store_ = std::move(store);
+    return S_OK;
+  }
   // What the last failed call has to say beyond its HRESULT (a store's, a missing Secret); empty if nothing.
   const std::string& Failure() const noexcept { return failure_; }
   WorkOutcome LastOutcome() const noexcept { return outcome_; }

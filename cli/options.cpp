@@ -29,8 +29,8 @@ std::string Usage() {
     "       vexorin --audio [-d|--digits N] [-n|--number S] [--noise-level L] [--seed N]\n"
     "               [-o|--output FILE]\n"
     "       vexorin --challenge [--cost N] [--max-cost N] [--expires S] [--bind TEXT]\n"
-    "               [--client ADDRESS] [--secret S]\n"
-    "       vexorin --verify PAYLOAD [--cost N] [--expires S] [--bind TEXT] [--secret S]\n"
+    "               [--client ADDRESS] [--secret S [--store URL]]\n"
+    "       vexorin --verify PAYLOAD [--cost N] [--expires S] [--bind TEXT] [--secret S [--store URL]]\n"
     "       vexorin --batch FILE\n"
     "Draws the picture of a number (or with --audio speaks it as a WAV file) and prints the number.\n"
     "A long option's value follows it as the next argument or after '=' (--height=40).\n"
@@ -67,13 +67,18 @@ std::string Usage() {
     "                     different processes); a real secret belongs in the site's\n"
     "                     configuration, never on a command line, where other users see it\n"
     "                     (without it each run draws its own key, and nothing verifies).\n"
-    "                     Replays are caught within one process only.\n"
+    "                     Replays are caught within one process only, unless --store names the\n"
+    "                     farm's store\n"
+    "      --store URL    the store a farm shares (needs --secret), where a verified challenge\n"
+    "                     is recorded once for every process: redis://[:password@]host[:port]\n"
+    "                     [/db][?prefix=P&timeout=MS&retry=MS]; when it cannot be reached,\n"
+    "                     --verify fails and says why\n"
     "  -h, --help         show this help\n";
 }
 
 enum class Id {
   kHelp, kDigits, kNumber, kHeight, kNoise, kSeed, kFormat, kOutput, kAudio, kNoiseLevel, kBatch,
-  kChallenge, kVerify, kCost, kExpires, kBind, kSecret, kMaxCost, kClient, kCount
+  kChallenge, kVerify, kCost, kExpires, kBind, kSecret, kMaxCost, kClient, kStore, kCount
 };
 
 struct Spec {
@@ -93,7 +98,7 @@ constexpr Spec kSpecs[] = {
     {Id::kVerify, nullptr, "--verify", true},    {Id::kCost, nullptr, "--cost", true},
     {Id::kExpires, nullptr, "--expires", true},  {Id::kBind, nullptr, "--bind", true},
     {Id::kSecret, nullptr, "--secret", true},    {Id::kMaxCost, nullptr, "--max-cost", true},
-    {Id::kClient, nullptr, "--client", true},
+    {Id::kClient, nullptr, "--client", true},    {Id::kStore, nullptr, "--store", true},
 };
 
 const Spec* Find(const std::string& name) {
@@ -222,6 +227,9 @@ int Apply(const Spec& spec, const char* v, Options& o) {
       if (*v == '\0') return UsageError("--secret must not be empty");
       o.secret = v;
       break;
+    case Id::kStore:
+      o.store = v;
+      break;
     case Id::kCount:
       break;
   }
@@ -241,11 +249,11 @@ int CheckCombination(const Given& given, bool inBatch, Options& o) {
       if (outside != nullptr) return UsageError(std::string("--batch takes no other option, such as ") + outside);
       break;
     case Mode::kChallenge:
-      outside = given.Outside({Id::kChallenge, Id::kCost, Id::kMaxCost, Id::kExpires, Id::kBind, Id::kClient, Id::kSecret});
+      outside = given.Outside({Id::kChallenge, Id::kCost, Id::kMaxCost, Id::kExpires, Id::kBind, Id::kClient, Id::kSecret, Id::kStore});
       if (outside != nullptr) return UsageError(std::string("--challenge does not take ") + outside);
       break;
     case Mode::kVerify:
-      outside = given.Outside({Id::kVerify, Id::kCost, Id::kExpires, Id::kBind, Id::kSecret});
+      outside = given.Outside({Id::kVerify, Id::kCost, Id::kExpires, Id::kBind, Id::kSecret, Id::kStore});
       if (outside != nullptr) return UsageError(std::string("--verify does not take ") + outside);
       break;
     case Mode::kAudio:

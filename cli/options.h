@@ -28,6 +28,7 @@ struct Options {
   const char* bind = "";
   const char* client = "";
   const char* secret = nullptr;
+  const char* store = nullptr;
   long long cost = 0;
   long long maxCost = 0;
   long long expires = 0;

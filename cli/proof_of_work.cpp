@@ -10,13 +10,21 @@ namespace cli {
 
 namespace {
 
-// The class with the options' secret, cost and expiry; false (with a message) when refused.
+// The class with the options' secret, store, cost and expiry; false (with a message) when refused.
 bool Configure(const Options& o, vexorin::WorkComponent& work) {
   if (o.secret != nullptr) {
     platform::unique_bstr text(platform::MakeBstrNothrow(o.secret));
     const HRESULT hr = work.put_Secret(text.get());
     if (FAILED(hr)) {
       Failed("setting the secret", hr);
+      return false;
+    }
+  }
+  if (o.store != nullptr) {
+    platform::unique_bstr url(platform::MakeBstrNothrow(o.store));
+    const HRESULT hr = work.put_Store(url.get());
+    if (FAILED(hr)) {
+      Failed("setting the store", hr, work.Failure());
       return false;
     }
   }
@@ -35,7 +43,7 @@ int PrintChallenge(const Options& o) {
   platform::unique_bstr client(platform::MakeBstrNothrow(o.client));
   platform::unique_bstr json;
   const HRESULT hr = work.CreateChallenge(bind.get(), client.get(), json.put());
-  if (FAILED(hr)) return Failed("CreateChallenge", hr);
+  if (FAILED(hr)) return Failed("CreateChallenge", hr, work.Failure());
   std::string text;
   platform::NarrowFromWide(json.get(), text);
   return PrintLine(Stream::kOut, text) ? 0 : 1;
@@ -48,7 +56,7 @@ int CheckPayload(const Options& o) {
   platform::unique_bstr payload(platform::MakeBstrNothrow(o.payload));
   VARIANT_BOOL verified = VARIANT_FALSE;
   HRESULT hr = work.Verify(payload.get(), bind.get(), &verified);
-  if (FAILED(hr)) return Failed("Verify", hr);
+  if (FAILED(hr)) return Failed("Verify", hr, work.Failure());
   platform::unique_bstr reason;
   hr = work.get_Reason(reason.put());
   if (FAILED(hr)) return Failed("reading the reason", hr);

@@ -24,6 +24,8 @@ class CVexorinWork final : public DispatchObject<CVexorinWork, IVexorinWork> {
   HRESULT STDMETHODCALLTYPE get_MaxCost(LONG* pVal) override;
   HRESULT STDMETHODCALLTYPE put_MaxCost(LONG newVal) override;
   HRESULT STDMETHODCALLTYPE get_Statistics(BSTR* pVal) override;
+  HRESULT STDMETHODCALLTYPE put_Store(BSTR newVal) override;
+  HRESULT STDMETHODCALLTYPE putref_Store(IDispatch* newVal) override;
 
  private:
   friend class DispatchObject<CVexorinWork, IVexorinWork>;

@@ -93,6 +93,15 @@ done
   cat "$jpeg_docs/README.ijg"; } >"$notices/libjpeg-turbo.tmp"
 crlf "$notices/libjpeg-turbo.tmp" "$notices/libjpeg-turbo.txt"
 rm "$notices/libjpeg-turbo.tmp"
+# hiredis is built from the copy in Debian's redis source package (deps/hiredis): its own COPYING.
+hiredis=$(sed -n 's/^VEXORIN_HIREDIS_PREFIX:[A-Z]*=//p' "$win64/CMakeCache.txt")
+[ -f "$hiredis/share/doc/hiredis/COPYING" ] ||
+  { echo "package: $hiredis/share/doc/hiredis/COPYING is missing (scripts/build-hiredis.sh installs it)" >&2; exit 1; }
+{ printf '%s\n' "hiredis 1.0.3 (the farm's store client), linked into both DLLs. Built from the copy in Debian's" \
+    "source package redis 7.0.15 (deps/hiredis). Its licence, hiredis's COPYING:" ""
+  cat "$hiredis/share/doc/hiredis/COPYING"; } >"$notices/hiredis.tmp"
+crlf "$notices/hiredis.tmp" "$notices/hiredis.txt"
+rm "$notices/hiredis.tmp"
 widget_version=$(sed -n 's/^ *"version": "\(.*\)",*$/\1/p' "$widget/node_modules/altcha/package.json" | head -n 1)
 { printf '%s\n' "The ALTCHA widget $widget_version (examples\\altcha.js: the npm package altcha's dist/main/altcha.min.js)," \
     "which the example form loads. Its licence, the package's LICENSE.txt:" ""

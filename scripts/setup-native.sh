@@ -3,7 +3,8 @@
 # CMake, Ninja, libjpeg, OpenSSL's libcrypto and the nlohmann JSON headers, which the tool's proof of
 # work uses); else everything the tests and benchmarks use besides: GoogleTest, Google Benchmark,
 # clang with its libFuzzer runtime; flite and sox for scripts/make-voice.sh, pocketsphinx for the
-# audio attacker benchmark, chromium for the browser tests, then the pinned npm packages of tests/site
+# audio attacker benchmark, chromium for the browser tests, redis-server for the farm's store tests
+# (each test tree starts its own on a free port and stops it), then the pinned npm packages of tests/site
 # (the browser driver and what the tests check against) with the machine's Node.js and npm.
 # Idempotent; needs root only when a package is missing.
 #   usage: setup-native.sh [--tool]
@@ -13,7 +14,7 @@ tool_only=0
 packages=(g++ cmake ninja-build libjpeg-dev libssl-dev nlohmann-json3-dev)
 if [ $tool_only = 0 ]; then
   packages+=(pkg-config libgtest-dev libbenchmark-dev clang libclang-rt-14-dev libgd-dev valgrind
-             flite sox pocketsphinx pocketsphinx-en-us chromium)
+             flite sox pocketsphinx pocketsphinx-en-us chromium redis-server)
 fi
 # Node.js and npm: the machine's own where it has them (the driver needs Node.js 20), else Debian's.
 if [ $tool_only = 0 ]; then

@@ -158,8 +158,16 @@ HRESULT WorkComponent::Keys(const WorkKeys*& keys) {
   return state_->keys.Get(keys);  // one per process, shared by every object without a Secret
 }
 
+HRESULT WorkComponent::NeedsSecret() {
+  if (store_ == nullptr || !secret_.signing.empty()) return S_OK;
+  failure_ = "A Store needs the Secret the whole farm shares: set Secret as well";
+  return E_INVALIDARG;
+}
+
 HRESULT WorkComponent::CreateChallenge(const std::string& binding, const std::string& client, std::string& challenge) {
   if (processState_) MarkProcessWorkStateInUse();
+  failure_.clear();
+  if (FAILED(NeedsSecret())) return E_INVALIDARG;
   const WorkKeys* keys = nullptr;
   HRESULT hr = Keys(keys);
   if (FAILED(hr)) return hr;
@@ -170,8 +178,18 @@ HRESULT WorkComponent::CreateChallenge(const std::string& binding, const std::st
   }
   std::uint64_t clientKey;
   std::memcpy(&clientKey, clientTag.data(), sizeof clientKey);
+  // On a farm, the client's count is the store's (every process's challenges); when the store fails,
+  // the process's own.
+  double farmCount = -1;
+  if (store_ != nullptr && !client.empty()) {
+    std::string name, ignored;
+    hr = StoreKeyName(secret_.signing, store_->Prefix() + "client:", "client " + ClientGroup(client), name);
+    if (FAILED(hr)) return hr;
+    if (FAILED(store_->CountClient(name, farmCount, ignored))) farmCount = -1;
+  }
   const std::int64_t now = state_->Now();
-  const std::int64_t work = state_->pricing.Price(!client.empty(), clientKey, cost_, maxCost_, now) * kWorkCostUnit;
+  const std::int64_t work =
+      state_->pricing.Price(!client.empty(), clientKey, cost_, maxCost_, now, farmCount) * kWorkCostUnit;
   unsigned char random[40];
   hr = platform::SecureRandomBytes(random, sizeof random);
   if (FAILED(hr)) return hr;
@@ -224,6 +242,8 @@ HRESULT WorkComponent::CreateChallenge(const std::string& binding, const std::st
 
 HRESULT WorkComponent::Verify(const char* payload, std::size_t size, const std::string& binding, WorkOutcome& outcome) {
   if (processState_) MarkProcessWorkStateInUse();
+  failure_.clear();
+  if (FAILED(NeedsSecret())) return E_INVALIDARG;
   const HRESULT hr = VerifyUncounted(payload, size, binding, outcome);
   if (SUCCEEDED(hr)) state_->CountOutcome(static_cast<int>(outcome));
   return hr;
@@ -298,6 +318,19 @@ HRESULT WorkComponent::VerifyUncounted(const char* payload, std::size_t size, co
     if (FAILED(hr)) return hr;
     if (!SameText(Hex(derived.data(), derived.size()), *sentKey)) return Answer(outcome, WorkOutcome::kInvalidSolution);
   }
+  // 7. On a farm, the first process to record the challenge in the shared store verifies it.
+  if (store_ != nullptr) {
+    std::string name;
+    hr = StoreKeyName(secret_.signing, store_->Prefix(), *signature, name);
+    if (FAILED(hr)) return hr;
+    bool added = false;
+    hr = store_->AddIfAbsent(name, (p.expiresAt - now + kWorkClockSkew) * 1000, added, failure_);
+    if (FAILED(hr)) return hr;
+    if (!added) {
+      state_->ledger.RememberVerified(tag, p.expiresAt, now);  // a later replay here costs no round trip
+      return Answer(outcome, WorkOutcome::kReplayed);
+    }
+  }
   if (!state_->ledger.RememberVerified(tag, p.expiresAt, now)) return Answer(outcome, WorkOutcome::kReplayed);
   state_->pricing.CountVerified(now);
   return Answer(outcome, WorkOutcome::kVerified);
@@ -306,6 +339,21 @@ HRESULT WorkComponent::VerifyUncounted(const char* payload, std::size_t size, co
 HRESULT WorkComponent::SetSecret(const std::string& utf8) {
   if (utf8.empty()) return E_INVALIDARG;
   return MakeWorkKeys(utf8.data(), utf8.size(), secret_);
+}
+
+HRESULT WorkComponent::SetStore(const std::string& url) {
+  failure_.clear();
+  if (url.empty()) {
+    store_.reset();
+    return S_OK;
+  }
+  std::shared_ptr<WorkStore> store;
+  if (FAILED(SharedStore(url, store))) {
+    failure_ = "Store must be a URL such as redis://:password@host:6379/0?prefix=site1:&timeout=250";
+    return E_INVALIDARG;
+  }
+  store_ = std::move(store);
+  return S_OK;
 }
 
 HRESULT WorkComponent::CreateChallenge(BSTR binding, BSTR client, BSTR* challenge) {
@@ -418,6 +466,14 @@ HRESULT WorkComponent::put_Secret(BSTR secret) {
     std::string text;
     if (!platform::Utf8FromUtf16(secret, SysStringLen(secret), text)) return E_INVALIDARG;
     return SetSecret(text);
+  });
+}
+
+HRESULT WorkComponent::put_Store(BSTR url) {
+  return Guarded([&] {
+    std::string text;
+    if (!platform::Utf8FromUtf16(url, SysStringLen(url), text)) return E_INVALIDARG;
+    return SetStore(text);
   });
 }
 

@@ -10,10 +10,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "component/work/work_state.h"
+#include "component/work/work_store.h"
 #include "platform/platform.h"
 
 namespace vexorin {
@@ -63,7 +65,8 @@ class WorkComponent {
   // The widget's base64 payload: *verified VARIANT_TRUE only for a solved, signed, unexpired,
   // unreplayed challenge bound to `binding` and made within this object's Cost and Expires; Reason
   // says why ("busy" when too many checks wait for a key derivation: the visitor may try again).
-  // A failure HRESULT (no verdict) when the platform's cryptography fails.
+  // A failure HRESULT (no verdict) when the platform's cryptography fails or the farm's store gives
+  // no answer.
   HRESULT Verify(BSTR payload, BSTR binding, VARIANT_BOOL* verified);
   HRESULT get_Reason(BSTR* reason);
   HRESULT get_Cost(LONG* cost);
@@ -77,20 +80,36 @@ class WorkComponent {
   // The HMAC key as text (its UTF-8 bytes, as ALTCHA's libraries take it); E_INVALIDARG when empty
   // or not UTF-16 text.
   HRESULT put_Secret(BSTR secret);
+  // The farm's store as a redis:// URL (empty: none, each process remembers alone); E_INVALIDARG
+  // when it does not parse. With a store, a payload verifies only if the store had not recorded its
+  // challenge; it needs the farm's shared Secret, and a store that cannot answer fails Verify with
+  // kStoreFailed (no verdict).
+  HRESULT put_Store(BSTR url);
 
   // The same in 8-bit terms, for the tool and the tests.
   HRESULT CreateChallenge(const std::string& binding, const std::string& client, std::string& challenge);
   HRESULT CreateChallenge(const std::string& binding, std::string& challenge) {
     return CreateChallenge(binding, "", challenge);
   }
-  // The verdict in `outcome`; a failure HRESULT only when the platform failed.
+  // The verdict in `outcome`; a failure HRESULT only when the platform or the farm's store failed
+  // (kStoreFailed), or a Store lacks its Secret (E_INVALIDARG); Failure() then says why.
   HRESULT Verify(const char* payload, std::size_t size, const std::string& binding, WorkOutcome& outcome);
   HRESULT SetSecret(const std::string& utf8);
+  HRESULT SetStore(const std::string& url);
+  // A store of the host's own (a page's object); null: none.
+  HRESULT SetStore(std::shared_ptr<WorkStore> store) noexcept {
+    failure_.clear();
+    store_ = std::move(store);
+    return S_OK;
+  }
+  // What the last failed call has to say beyond its HRESULT (a store's, a missing Secret); empty if nothing.
+  const std::string& Failure() const noexcept { return failure_; }
   WorkOutcome LastOutcome() const noexcept { return outcome_; }
   std::string Statistics();
 
  private:
   HRESULT Keys(const WorkKeys*& keys);
+  HRESULT NeedsSecret();
   HRESULT VerifyUncounted(const char* payload, std::size_t size, const std::string& binding, WorkOutcome& outcome);
   WorkState* state_;
   bool processState_;
@@ -99,6 +118,8 @@ class WorkComponent {
   LONG expires_ = kDefaultWorkExpires;
   WorkKeys secret_;  // empty: the process's keys
   WorkOutcome outcome_ = WorkOutcome::kNone;
+  std::shared_ptr<WorkStore> store_;  // null: none
+  std::string failure_;
 };
 
 }  // namespace vexorin

@@ -101,11 +101,12 @@ WorkPricing::WorkPricing(unsigned budget)
     : budget_(budget != 0 ? budget : kChallengeDerivationsPerProcessor * std::max(1u, std::thread::hardware_concurrency())) {}
 
 std::int64_t WorkPricing::Price(bool hasClient, std::uint64_t clientKey, std::int64_t cost, std::int64_t maxCost,
-                                std::int64_t now) {
+                                std::int64_t now, double farmCount) {
   ++challenges_;
   const std::lock_guard<std::mutex> lock(mutex_);
   const int level = std::min(kMaxProcessLevel, StepsAbove(verified_.At(now), kProcessNormalCount));
-  const int steps = level + (hasClient ? StepsAbove(clients_.Add(clientKey, now), kClientFreeCount) : 0);
+  const double count = hasClient ? clients_.Add(clientKey, now) : 0;
+  const int steps = level + (hasClient ? StepsAbove(farmCount >= 0 ? farmCount : count, kClientFreeCount) : 0);
   std::int64_t price = cost;
   for (int i = 0; i < steps && price < maxCost; ++i) price *= 2;
   price = std::max(cost, std::min(price, maxCost));

@@ -80,7 +80,13 @@ class WorkPricing {
   // doubled per step the client's count and the process's verified solutions earn, at most
   // `maxCost`, never below `cost`. Counts the challenge for its client.
   std::int64_t Price(bool hasClient, std::uint64_t clientKey, std::int64_t cost, std::int64_t maxCost,
-                     std::int64_t now);
+                     std::int64_t now) {
+    return Price(hasClient, clientKey, cost, maxCost, now, -1);
+  }
+  // The same with the client's count as the farm's store keeps it (`farmCount` >= 0), which the
+  // price then follows; the process still counts the client, its fallback when the store fails.
+  std::int64_t Price(bool hasClient, std::uint64_t clientKey, std::int64_t cost, std::int64_t maxCost,
+                     std::int64_t now, double farmCount);
   void CountVerified(std::int64_t now);
   // Whether one more challenge this second may carry a derivation; counted when it may.
   bool TakeDerivation(std::int64_t now) noexcept;

@@ -15,7 +15,7 @@ work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 listing=$(cmake -E tar tf "$zip") || { echo "FAIL cannot list $zip"; exit 1; }
 listed() { printf '%s\n' "$listing" | grep -Eq "^vexorin-[0-9.]+/$1\$"; }
 for entry in x86/vexorin.dll x64/vexorin.dll install.cmd uninstall.cmd README.md examples/form.asp examples/altcha.js \
-             examples/global.asa examples/captcha.inc examples/save-picture.vbs; do
+             examples/global.asa examples/captcha.inc examples/save-picture.vbs docs/farm.md; do
   check "the archive lists $entry" listed "$entry"
 done
 cmake -E chdir "$work" cmake -E tar xf "$zip" || { echo "FAIL cannot unpack $zip"; exit 1; }
@@ -46,7 +46,9 @@ check "  ... with the GCC Runtime Library Exception" grep -q "GCC RUNTIME LIBRAR
 check "the GPL the exception refers to" bash -c "tr -d '\r' <'$notices/GPL-3.txt' | cmp -s - /usr/share/common-licenses/GPL-3"
 check "flite's notice (the voice of the digits)" notice flite.txt libflite1
 check "the JSON reader's notice (compiled into the DLLs)" notice nlohmann-json.txt nlohmann-json3-dev
-check "every notice file is one of these" test "$(LC_ALL=C ls "$notices" | tr '\n' ' ')" = "GPL-3.txt altcha.txt fdlibm.txt flite.txt gcc-runtime.txt libjpeg-turbo.txt mingw-w64.txt nlohmann-json.txt "
+check "hiredis's notice (the farm's store client): its BSD licence" \
+  bash -c "grep -q 'hiredis 1.0.3' '$notices/hiredis.txt' && grep -q 'Pieter Noordhuis' '$notices/hiredis.txt'"
+check "every notice file is one of these" test "$(LC_ALL=C ls "$notices" | tr '\n' ' ')" = "GPL-3.txt altcha.txt fdlibm.txt flite.txt gcc-runtime.txt hiredis.txt libjpeg-turbo.txt mingw-w64.txt nlohmann-json.txt "
 # Every relative link of every page the archive carries leads to a file in it, and a link's anchor
 # to a heading of that page (named as the pages' host names them: lower case, punctuation dropped,
 # spaces as hyphens, a repeated heading numbered). The README's links are all followed, so each page

@@ -87,11 +87,13 @@ End Class
 
 Class FakeWork
   Public Secret
+  Public Store
   Public Answer
   Public Fails
   Public Verified
   Private Sub Class_Initialize()
     Secret = Empty
+    Store = Empty
     Verified = 0
     Fails = False
   End Sub
@@ -295,16 +297,20 @@ Check "a locked session is refused as locked, even with solved work and the righ
 Check "  before its proof of work is verified (the payload is not spent)", work.Verified = verifiedBefore
 Check "  and the picture is used up", IsEmpty(session(CaptchaSessionKey))
 
-' The secret comes from the site's configuration (Application), and only when one is set.
+' The secret and the farm's store come from the site's configuration (Application), and only when set.
 Application("CaptchaWorkSecret") = "farm secret"
+Application("CaptchaWorkStore") = "redis://:pw@10.0.0.5:6379/0"
 Set session = New FakeSession
 CheckWork session, "p"
 Check "the proof of work's secret is Application(""CaptchaWorkSecret"")", work.Secret = "farm secret"
+Check "its store is Application(""CaptchaWorkStore"")", work.Store = "redis://:pw@10.0.0.5:6379/0"
 Set work = New FakeWork
 Set Server.Work = work
 Application("CaptchaWorkSecret") = Empty
+Application("CaptchaWorkStore") = Empty
 CheckWork session, "p"
 Check "without one, no secret is set (the component's own key)", IsEmpty(work.Secret)
+Check "  nor a store (each process remembers alone)", IsEmpty(work.Store)
 Set Server.Work = Nothing
 
 If failures = 0 Then WScript.Echo "ALL CHECKS PASSED"

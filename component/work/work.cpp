@@ -55,11 +55,10 @@ bool ReadParameters(const Json& json, Parameters& p) {
     if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
   }
   if (!IsLowerHex(p.prefix)) return false;
-  if (const Json* keySignature = Member(json, "keySignature")) {
+  if (Member(json, "keySignature") != nullptr) {
     const std::string* text = StringMember(json, "keySignature");
     if (text == nullptr || text->size() != 2 * platform::kSha256Bytes || !IsLowerHex(*text)) return false;
     p.keySignature = *text;
-    (void)keySignature;
   }
   const Json* data = Member(json, "data");
   const std::string* session = data != nullptr ? StringMember(*data, "session") : nullptr;
